@@ -1,0 +1,27 @@
+// The update this service pack applies to one installation's config file: fixed
+// interface and playback settings and an entry per skin definition present.
+#ifndef CONFIG_CONFIG_INI_H_
+#define CONFIG_CONFIG_INI_H_
+
+#include "config/ini_file.h"
+
+class ConfigIni : public IniFile {
+ public:
+  ConfigIni() {}
+  virtual ~ConfigIni();
+
+  // Writes the settings and, for each skin file found in directory\Bin\Res\,
+  // its SkinConfig entry, into the file set with SetPath. Returns nonzero when
+  // the UIStyleFlag write succeeded and every skin entry was written, else 0.
+  // Entries of missing skins are left as they were.
+  int ApplyUpdate(const char* directory);
+};
+
+// Per-target callback for InstallLocator::Run; context is the ConfigIni to
+// write through. Makes the config file's attributes normal, points the
+// ConfigIni at it and applies the update. Returns ApplyUpdate's result, or 0
+// for a null argument or a config path that does not fit in MAX_PATH (then
+// nothing is touched).
+int UpdateTargetConfig(const char* directory, const char* config_path, void* context);
+
+#endif  // CONFIG_CONFIG_INI_H_

@@ -1,0 +1,92 @@
+// Test fixtures owned by each test: installation records under
+// HKEY_LOCAL_MACHINE\SOFTWARE\Varnex\SoftWareInstalled (32-bit view) and a
+// fresh temporary file tree. Both are removed before and after each test.
+#ifndef TESTS_SUPPORT_FIXTURES_H_
+#define TESTS_SUPPORT_FIXTURES_H_
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+
+namespace testing_support {
+
+extern const char kInstalledPath[];  // SOFTWARE\Varnex\SoftWareInstalled
+extern const char kProductId[];      // Varnex_Quendal
+
+// Removes HKLM\SOFTWARE\Varnex in the given view (0 = this process's own view,
+// or KEY_WOW64_64KEY / KEY_WOW64_32KEY).
+void RemoveVarnexKey(REGSAM view = 0);
+
+// One installation record: a subkey of the installed-products key. The key
+// stays open for writing values until the object goes away.
+class Record {
+ public:
+  explicit Record(const std::string& subkey, REGSAM view = 0);
+  ~Record();
+  Record(const Record&) = delete;
+  Record& operator=(const Record&) = delete;
+
+  // Full path under HKEY_LOCAL_MACHINE.
+  const std::string& path() const { return path_; }
+  HKEY key() const { return key_; }
+
+  // Writes raw data of any type with an explicit size (so a string can lack
+  // its terminator, or a value can have size 0).
+  void SetRaw(const std::string& name, DWORD type, const void* data, DWORD size);
+  // A REG_SZ with its terminator.
+  void SetString(const std::string& name, const std::string& text);
+  void SetDword(const std::string& name, DWORD value);
+  // SoftWareID = Varnex_Quendal, TargetNum = number of targets, Target<i>.
+  void MakeProduct(const std::vector<std::string>& targets);
+
+ private:
+  std::string path_;
+  HKEY key_ = NULL;
+};
+
+// A fresh folder under the temporary directory, removed with all it holds.
+class TempTree {
+ public:
+  TempTree();
+  ~TempTree();
+  TempTree(const TempTree&) = delete;
+  TempTree& operator=(const TempTree&) = delete;
+
+  // Windows path of the root, without a trailing separator.
+  const std::string& root() const { return root_; }
+  // root + "\" + relative.
+  std::string Path(const std::string& relative) const;
+  // Creates relative (and its parents) as folders.
+  void MakeDir(const std::string& relative) const;
+  // Creates relative (and its parent folders) as a file holding content.
+  void WriteFile(const std::string& relative, const std::string& content) const;
+  // Content of relative, or "<missing>" when it cannot be read.
+  std::string ReadFile(const std::string& relative) const;
+  bool Exists(const std::string& relative) const;
+  // An installation folder: Bin\Res with the given skin files.
+  void MakeInstall(const std::string& relative, const std::vector<std::string>& skins) const;
+
+ private:
+  std::string root_;
+};
+
+// The four skin files, in their table order.
+const std::vector<std::string>& AllSkins();
+
+// Removes a tree of files and folders; clears read-only marks on the way.
+void RemoveTree(const std::string& path);
+
+// Clean registry and a fresh tree for each test.
+class PatcherTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  TempTree tree_;
+};
+
+}  // namespace testing_support
+
+#endif  // TESTS_SUPPORT_FIXTURES_H_
