@@ -158,4 +158,16 @@ void PatcherTest::TearDown() {
   RemoveVarnexKey(KEY_WOW64_64KEY);
 }
 
+std::string UpdatedConfig(unsigned skin_mask) {
+  std::string text =
+      "[Setting Infor]\r\nUILangFlag=2\r\nFollowReadNum=3\r\n"
+      "DelayPlayTimeInHearingMode=1500\r\n[Skin Infor]\r\nUIStyleFlag=0\r\n";
+  for (size_t k = 0; k < AllSkins().size(); ++k) {
+    if (skin_mask & (1u << k)) {
+      text += "SkinConfig" + std::to_string(k) + "=res\\" + AllSkins()[k] + "\r\n";
+    }
+  }
+  return text;
+}
+
 }  // namespace testing_support

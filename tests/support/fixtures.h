@@ -87,6 +87,11 @@ class PatcherTest : public ::testing::Test {
   TempTree tree_;
 };
 
+// The exact bytes of a config.ini that the update created: the four settings,
+// UIStyleFlag and the SkinConfig entries of the skins whose bit is set in
+// skin_mask (bit k = skin k of AllSkins()).
+std::string UpdatedConfig(unsigned skin_mask);
+
 }  // namespace testing_support
 
 #endif  // TESTS_SUPPORT_FIXTURES_H_
