@@ -1,0 +1,209 @@
+// The patcher's file itself: a 32-bit GUI executable that needs no DLL beyond
+// the system's and carries exactly one resource, its five-image icon.
+#include <windows.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "tests/e2e/message_box_watcher.h"
+
+namespace {
+
+std::string ReadWholeFile(const std::string& path) {
+  std::string content;
+  HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  if (file == INVALID_HANDLE_VALUE) return content;
+  char chunk[4096];
+  DWORD got = 0;
+  while (ReadFile(file, chunk, sizeof chunk, &got, NULL) && got > 0) content.append(chunk, got);
+  CloseHandle(file);
+  return content;
+}
+
+std::string Upper(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; });
+  return text;
+}
+
+// The headers of the image as the loader maps it, read from the file.
+class PatcherImage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    bytes_ = ReadWholeFile(e2e::BesideThisProgram(PATCHER_EXE));
+    ASSERT_GT(bytes_.size(), sizeof(IMAGE_DOS_HEADER));
+    const IMAGE_DOS_HEADER* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(bytes_.data());
+    ASSERT_EQ(IMAGE_DOS_SIGNATURE, dos->e_magic);
+    ASSERT_LT(static_cast<size_t>(dos->e_lfanew) + sizeof(IMAGE_NT_HEADERS32), bytes_.size());
+    nt_ = reinterpret_cast<const IMAGE_NT_HEADERS32*>(bytes_.data() + dos->e_lfanew);
+    ASSERT_EQ(IMAGE_NT_SIGNATURE, nt_->Signature);
+  }
+
+  // File offset of a relative virtual address, or 0 outside every section.
+  size_t Offset(DWORD rva) const {
+    const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt_);
+    for (WORD i = 0; i < nt_->FileHeader.NumberOfSections; ++i, ++section) {
+      if (rva >= section->VirtualAddress &&
+          rva < section->VirtualAddress + section->SizeOfRawData) {
+        return rva - section->VirtualAddress + section->PointerToRawData;
+      }
+    }
+    return 0;
+  }
+
+  std::string bytes_;
+  const IMAGE_NT_HEADERS32* nt_ = nullptr;
+};
+
+using ExecutableImage = PatcherImage;
+
+TEST_F(ExecutableImage, IsStrippedThirtyTwoBitGuiProgramUnderFortyKibibytes) {
+  EXPECT_EQ(IMAGE_FILE_MACHINE_I386, nt_->FileHeader.Machine);
+  EXPECT_EQ(IMAGE_NT_OPTIONAL_HDR32_MAGIC, nt_->OptionalHeader.Magic);
+  EXPECT_EQ(IMAGE_SUBSYSTEM_WINDOWS_GUI, nt_->OptionalHeader.Subsystem);
+  EXPECT_TRUE(nt_->FileHeader.Characteristics & IMAGE_FILE_EXECUTABLE_IMAGE);
+  EXPECT_FALSE(nt_->FileHeader.Characteristics & IMAGE_FILE_DLL);
+  EXPECT_EQ(0u, nt_->FileHeader.PointerToSymbolTable);
+  EXPECT_EQ(0u, nt_->FileHeader.NumberOfSymbols);
+  EXPECT_LT(bytes_.size(), 40u * 1024u);
+}
+
+TEST_F(ExecutableImage, ImportsOnlyKernelUserAndAdvapi) {
+  const IMAGE_DATA_DIRECTORY& directory =
+      nt_->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  size_t at = Offset(directory.VirtualAddress);
+  ASSERT_NE(0u, at);
+  std::set<std::string> dlls;
+  for (;; at += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
+    ASSERT_LE(at + sizeof(IMAGE_IMPORT_DESCRIPTOR), bytes_.size());
+    const IMAGE_IMPORT_DESCRIPTOR* entry =
+        reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(bytes_.data() + at);
+    if (entry->Name == 0) break;
+    size_t name = Offset(entry->Name);
+    ASSERT_NE(0u, name);
+    dlls.insert(Upper(bytes_.c_str() + name));
+  }
+  // No C or C++ runtime DLL (msvcrt, libstdc++, libgcc, winpthread) either.
+  const std::set<std::string> expected = {"ADVAPI32.DLL", "KERNEL32.DLL", "USER32.DLL"};
+  EXPECT_EQ(expected, dlls);
+  // Nothing is loaded late behind the loader's back.
+  EXPECT_EQ(0u, nt_->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT].Size);
+}
+
+// The module mapped as data, so its resources can be read without running it.
+class ExecutableResources : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    module_ =
+        LoadLibraryExA(e2e::BesideThisProgram(PATCHER_EXE).c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, module_);
+  }
+  void TearDown() override {
+    if (module_ != NULL) FreeLibrary(module_);
+  }
+
+  // Resource types, names and languages as "type/name/language" lines.
+  static BOOL CALLBACK AddLanguage(HMODULE, LPCSTR type, LPCSTR name, WORD language,
+                                   LONG_PTR param) {
+    char line[64];
+    wsprintfA(line, "%u/%u/%u", static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(type)),
+              static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(name)), language);
+    // A named (string) type or name shows up as a large number; never expected.
+    if (!IS_INTRESOURCE(type) || !IS_INTRESOURCE(name)) lstrcpyA(line, "named");
+    reinterpret_cast<std::set<std::string>*>(param)->insert(line);
+    return TRUE;
+  }
+  static BOOL CALLBACK AddName(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR param) {
+    EnumResourceLanguagesA(module, type, name, AddLanguage, param);
+    return TRUE;
+  }
+  static BOOL CALLBACK AddType(HMODULE module, LPSTR type, LONG_PTR param) {
+    EnumResourceNamesA(module, type, AddName, param);
+    return TRUE;
+  }
+
+  const BYTE* Resource(LPCSTR type, WORD id, DWORD* size) const {
+    HRSRC found = FindResourceExA(module_, type, MAKEINTRESOURCEA(id), 2052);
+    if (found == NULL) return nullptr;
+    *size = SizeofResource(module_, found);
+    return static_cast<const BYTE*>(LockResource(LoadResource(module_, found)));
+  }
+
+  HMODULE module_ = NULL;
+};
+
+#pragma pack(push, 2)
+struct GroupIconEntry {
+  BYTE width, height, colours, reserved;
+  WORD planes, bit_count;
+  DWORD bytes;
+  WORD id;
+};
+#pragma pack(pop)
+
+TEST_F(ExecutableResources, HoldOnlyIconGroup101InChinesePrcWithItsImages) {
+  std::set<std::string> resources;
+  ASSERT_TRUE(EnumResourceTypesA(module_, AddType, reinterpret_cast<LONG_PTR>(&resources)));
+  // Group 101 and its five images, all in language 2052 (Chinese, PRC): no
+  // manifest, version, dialog, menu or string table.
+  std::set<std::string> expected = {"14/101/2052"};
+  DWORD size = 0;
+  const BYTE* group = Resource(RT_GROUP_ICON, 101, &size);
+  ASSERT_NE(nullptr, group);
+  ASSERT_GE(size, 6u);
+  const WORD count = reinterpret_cast<const WORD*>(group)[2];
+  ASSERT_EQ(6u + count * sizeof(GroupIconEntry), size);
+  const GroupIconEntry* entries = reinterpret_cast<const GroupIconEntry*>(group + 6);
+  for (WORD i = 0; i < count; ++i) expected.insert("3/" + std::to_string(entries[i].id) + "/2052");
+  EXPECT_EQ(expected, resources);
+}
+
+TEST_F(ExecutableResources, IconHasTheFiveImagesEachLoadable) {
+  static const struct {
+    int size, bit_count;
+  } images[] = {{48, 8}, {32, 8}, {16, 8}, {48, 32}, {32, 24}};
+  DWORD group_size = 0;
+  const BYTE* group = Resource(RT_GROUP_ICON, 101, &group_size);
+  ASSERT_NE(nullptr, group);
+  const WORD count = reinterpret_cast<const WORD*>(group)[2];
+  ASSERT_EQ(5u, count);
+  const GroupIconEntry* entries = reinterpret_cast<const GroupIconEntry*>(group + 6);
+  for (const auto& image : images) {
+    SCOPED_TRACE(std::to_string(image.size) + "x" + std::to_string(image.size) + " at " +
+                 std::to_string(image.bit_count) + " bits");
+    const GroupIconEntry* entry = nullptr;
+    for (WORD i = 0; i < count; ++i) {
+      if (entries[i].width == image.size && entries[i].height == image.size &&
+          entries[i].bit_count == image.bit_count) {
+        entry = &entries[i];
+      }
+    }
+    ASSERT_NE(nullptr, entry);
+    DWORD size = 0;
+    const BYTE* data = Resource(RT_ICON, entry->id, &size);
+    ASSERT_NE(nullptr, data);
+    EXPECT_EQ(entry->bytes, size);
+    ASSERT_GE(size, sizeof(BITMAPINFOHEADER));
+    const BITMAPINFOHEADER* header = reinterpret_cast<const BITMAPINFOHEADER*>(data);
+    EXPECT_EQ(image.size, header->biWidth);
+    EXPECT_EQ(2 * image.size, header->biHeight);  // colour rows, then the mask's
+    EXPECT_EQ(image.bit_count, header->biBitCount);
+    EXPECT_EQ(static_cast<DWORD>(BI_RGB), header->biCompression);
+    // Uncompressed, so the size follows from the format: header, palette,
+    // colour rows and the one-bit mask, rows padded to four bytes.
+    const DWORD palette = image.bit_count == 8 ? 4 * 256 : 0;
+    const DWORD colour_row = ((image.size * image.bit_count + 31) / 32) * 4;
+    const DWORD mask_row = ((image.size + 31) / 32) * 4;
+    EXPECT_EQ(sizeof(BITMAPINFOHEADER) + palette + image.size * (colour_row + mask_row), size);
+    HICON icon = CreateIconFromResourceEx(const_cast<BYTE*>(data), size, TRUE, 0x00030000,
+                                          image.size, image.size, LR_DEFAULTCOLOR);
+    EXPECT_NE(nullptr, icon);
+    if (icon != NULL) DestroyIcon(icon);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,142 @@
+// Message boxes of another process, read and answered through Win32.
+#include "tests/e2e/message_box_watcher.h"
+
+#include <tlhelp32.h>
+
+namespace e2e {
+
+namespace {
+
+struct BoxSearch {
+  DWORD pid;
+  HWND found;
+};
+
+BOOL CALLBACK MatchBox(HWND window, LPARAM param) {
+  BoxSearch* search = reinterpret_cast<BoxSearch*>(param);
+  DWORD owner_pid = 0;
+  GetWindowThreadProcessId(window, &owner_pid);
+  if (owner_pid != search->pid || !IsWindowVisible(window)) return TRUE;
+  char class_name[16] = {0};
+  GetClassNameA(window, class_name, sizeof class_name);
+  if (lstrcmpA(class_name, "#32770") != 0) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+std::string WindowText(HWND window) {
+  char text[1024] = {0};
+  GetWindowTextA(window, text, sizeof text);
+  return text;
+}
+
+BOOL CALLBACK CollectChild(HWND child, LPARAM param) {
+  BoxContent* content = reinterpret_cast<BoxContent*>(param);
+  char class_name[16] = {0};
+  GetClassNameA(child, class_name, sizeof class_name);
+  if (lstrcmpiA(class_name, "Button") == 0 && IsWindowVisible(child)) {
+    content->buttons.push_back({GetDlgCtrlID(child), WindowText(child)});
+  } else if (lstrcmpiA(class_name, "Static") == 0) {
+    if (SendMessageA(child, STM_GETICON, 0, 0) != 0) content->has_icon = true;
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+HWND FindMessageBox(DWORD pid) {
+  BoxSearch search = {pid, NULL};
+  EnumWindows(MatchBox, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+HWND FindMessageBoxOf(const char* image_name, DWORD* pid) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return NULL;
+  HWND found = NULL;
+  PROCESSENTRY32 entry;
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more && found == NULL;
+       more = Process32Next(snapshot, &entry)) {
+    const char* name = entry.szExeFile;
+    for (const char* p = entry.szExeFile; *p != '\0'; ++p) {
+      if (*p == '\\' || *p == '/') name = p + 1;
+    }
+    if (lstrcmpiA(name, image_name) != 0) continue;
+    found = FindMessageBox(entry.th32ProcessID);
+    if (found != NULL && pid != NULL) *pid = entry.th32ProcessID;
+  }
+  CloseHandle(snapshot);
+  return found;
+}
+
+BoxContent ReadMessageBox(HWND box) {
+  BoxContent content;
+  content.caption = WindowText(box);
+  char text[1024] = {0};
+  GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+  content.text = text;
+  content.has_owner = GetWindow(box, GW_OWNER) != NULL;
+  GetWindowRect(box, &content.rect);
+  EnumChildWindows(box, CollectChild, reinterpret_cast<LPARAM>(&content));
+  return content;
+}
+
+bool PressOk(HWND box) {
+  HWND ok = GetDlgItem(box, IDOK);
+  if (ok == NULL) return false;
+  // A posted command works whether or not the box is the active window,
+  // which a simulated click (BM_CLICK) would need.
+  return PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                      reinterpret_cast<LPARAM>(ok)) != 0;
+}
+
+BoxedRun RunAndAnswer(const std::string& program, const std::string& working_dir,
+                      DWORD timeout_ms) {
+  BoxedRun run;
+  STARTUPINFOA startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process;
+  ZeroMemory(&process, sizeof process);
+  std::string command = "\"" + program + "\"";
+  if (!CreateProcessA(program.c_str(), &command[0], NULL, NULL, FALSE, 0, NULL, working_dir.c_str(),
+                      &startup, &process)) {
+    return run;
+  }
+  run.started = true;
+  CloseHandle(process.hThread);
+  const DWORD start = GetTickCount();
+  HWND answered = NULL;
+  while (GetTickCount() - start < timeout_ms) {
+    if (WaitForSingleObject(process.hProcess, 20) == WAIT_OBJECT_0) {
+      run.exited = true;
+      break;
+    }
+    HWND box = FindMessageBox(process.dwProcessId);
+    // A box stays listed for a moment after OK; each one is counted once.
+    if (box == NULL || box == answered) continue;
+    run.boxes.push_back(ReadMessageBox(box));
+    PressOk(box);
+    answered = box;
+  }
+  if (run.exited) {
+    GetExitCodeProcess(process.hProcess, &run.exit_code);
+  } else {
+    TerminateProcess(process.hProcess, 255);
+    WaitForSingleObject(process.hProcess, 5000);
+  }
+  CloseHandle(process.hProcess);
+  return run;
+}
+
+std::string BesideThisProgram(const char* file_name) {
+  char path[MAX_PATH] = {0};
+  GetModuleFileNameA(NULL, path, sizeof path);
+  std::string folder = path;
+  size_t slash = folder.find_last_of("\\/");
+  folder = slash == std::string::npos ? "" : folder.substr(0, slash + 1);
+  return folder + file_name;
+}
+
+}  // namespace e2e

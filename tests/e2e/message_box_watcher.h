@@ -1,0 +1,64 @@
+// Watches another process's message boxes through Win32: finds a box, reads
+// its caption, text and buttons, tells whether it shows an icon, and presses
+// OK. Used by the end-to-end tests and by the demo's boxwatch tool.
+#ifndef TESTS_E2E_MESSAGE_BOX_WATCHER_H_
+#define TESTS_E2E_MESSAGE_BOX_WATCHER_H_
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+struct BoxButton {
+  int id;             // command id: IDOK is 1
+  std::string label;  // as shown, with any '&'
+};
+
+// What one message box shows.
+struct BoxContent {
+  std::string caption;
+  std::string text;  // the dialog item 0xFFFF
+  std::vector<BoxButton> buttons;
+  bool has_icon = false;  // some static control of the box holds an icon
+  bool has_owner = false;
+  RECT rect = {0, 0, 0, 0};  // screen rectangle, frame included
+};
+
+// One run of a program that is expected to end with message boxes.
+struct BoxedRun {
+  bool started = false;            // CreateProcess succeeded
+  std::vector<BoxContent> boxes;   // every box seen, in order; each was answered with OK
+  bool exited = false;             // the process ended within the time limit
+  DWORD exit_code = STILL_ACTIVE;  // valid when exited
+};
+
+// Returns a visible top-level dialog window (class #32770) of process pid, or
+// null when it has none.
+HWND FindMessageBox(DWORD pid);
+
+// Like FindMessageBox, for any running process whose executable file is named
+// image_name (no folder; letter case ignored). Its id goes to *pid if found.
+HWND FindMessageBoxOf(const char* image_name, DWORD* pid);
+
+// Reads a box's caption, text, buttons, owner and icon. The icon test asks
+// every static control for its icon rather than looking for a known control:
+// Wine's boxes always carry an icon control (id 0x0440), empty for MB_OK.
+BoxContent ReadMessageBox(HWND box);
+
+// Answers the box as its OK button would. Returns false if it has no OK
+// button or the request could not be posted.
+bool PressOk(HWND box);
+
+// Starts program (a full path) in working_dir, answers each message box it
+// shows with OK after reading it, and waits for it to end. After timeout_ms
+// without an exit the process is terminated and exited stays false.
+BoxedRun RunAndAnswer(const std::string& program, const std::string& working_dir, DWORD timeout_ms);
+
+// Full path of a file in the folder of the running executable.
+std::string BesideThisProgram(const char* file_name);
+
+}  // namespace e2e
+
+#endif  // TESTS_E2E_MESSAGE_BOX_WATCHER_H_

@@ -1,0 +1,210 @@
+// The real patcher, run as a user runs it: one process, one message box read
+// and answered from here, its exit code, and what it left on disk.
+#include <windows.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "tests/e2e/message_box_watcher.h"
+#include "tests/support/fixtures.h"
+
+namespace {
+
+using testing_support::AllSkins;
+using testing_support::PatcherTest;
+using testing_support::Record;
+
+const char kSuccess[] = "Orvane SP1 Run Successfully.";
+const char kFailure[] = "Orvane SP1 Run failed.";
+const char kNotInstalled[] = "Please install Orvane Business Series.Then run this program again.";
+const char kMissing[] = "<missing>";
+
+// The file a full update creates from nothing, byte for byte.
+const char kFreshConfig[] =
+    "[Setting Infor]\r\nUILangFlag=2\r\nFollowReadNum=3\r\nDelayPlayTimeInHearingMode=1500\r\n"
+    "[Skin Infor]\r\nUIStyleFlag=0\r\nSkinConfig0=res\\skinSinE.ini\r\n"
+    "SkinConfig1=res\\skinCorE.ini\r\nSkinConfig2=res\\skinSinC.ini\r\n"
+    "SkinConfig3=res\\skinCorC.ini\r\n";
+
+// A user's file with settings of its own. It is written the way Wine rewrites
+// a profile file (no blank lines, no blanks around '='), so the updated file
+// is the same bytes on Windows, which keeps the rest as it was, and on Wine.
+const char kUserConfig[] =
+    "[Setting Infor]\r\nUILangFlag=0\r\nVolume=80\r\n[Player]\r\nLastFile=lesson 1.mp3\r\n"
+    "[Skin Infor]\r\nUIStyleFlag=3\r\nSkinConfig0=res\\old.ini\r\n";
+const char kUserConfigUpdated[] =
+    "[Setting Infor]\r\nUILangFlag=2\r\nVolume=80\r\nFollowReadNum=3\r\n"
+    "DelayPlayTimeInHearingMode=1500\r\n[Player]\r\nLastFile=lesson 1.mp3\r\n"
+    "[Skin Infor]\r\nUIStyleFlag=0\r\nSkinConfig0=res\\skinSinE.ini\r\n"
+    "SkinConfig1=res\\skinCorE.ini\r\nSkinConfig2=res\\skinSinC.ini\r\n"
+    "SkinConfig3=res\\skinCorC.ini\r\n";
+
+// Without skinCorC.ini: every write happens, only SkinConfig3 is absent.
+const char kThreeSkinsConfig[] =
+    "[Setting Infor]\r\nUILangFlag=2\r\nFollowReadNum=3\r\nDelayPlayTimeInHearingMode=1500\r\n"
+    "[Skin Infor]\r\nUIStyleFlag=0\r\nSkinConfig0=res\\skinSinE.ini\r\n"
+    "SkinConfig1=res\\skinCorE.ini\r\nSkinConfig2=res\\skinSinC.ini\r\n";
+
+// One installation folder of a scenario, relative to the test's tree.
+struct Target {
+  const char* folder;
+  int skins;                  // the first this many of the four skin files exist
+  const char* config_before;  // null: no config.ini
+  const char* config_after;   // kMissing: the run must leave none
+};
+
+struct Scenario {
+  const char* name;
+  bool installed;  // the product's record exists
+  std::vector<Target> targets;
+  const char* message;
+};
+
+// Every file and folder under root, by relative path, with what identifies
+// its state: attributes, size, last write and the content.
+std::map<std::string, std::string> Snapshot(const std::string& root,
+                                            const std::string& relative = "") {
+  std::map<std::string, std::string> state;
+  std::string folder = relative.empty() ? root : root + "\\" + relative;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return state;
+  do {
+    std::string name = found.cFileName;
+    if (name == "." || name == "..") continue;
+    std::string path = relative.empty() ? name : relative + "\\" + name;
+    char stamp[96];
+    wsprintfA(stamp, "attr %lx size %lu time %lx:%lx ", found.dwFileAttributes, found.nFileSizeLow,
+              found.ftLastWriteTime.dwHighDateTime, found.ftLastWriteTime.dwLowDateTime);
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      state[path] = std::string(stamp) + "folder";
+      std::map<std::string, std::string> inner = Snapshot(root, path);
+      state.insert(inner.begin(), inner.end());
+    } else {
+      HANDLE file = CreateFileA((root + "\\" + path).c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
+                                OPEN_EXISTING, 0, NULL);
+      std::string content;
+      char chunk[4096];
+      DWORD got = 0;
+      while (file != INVALID_HANDLE_VALUE && ReadFile(file, chunk, sizeof chunk, &got, NULL) &&
+             got > 0) {
+        content.append(chunk, got);
+      }
+      if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+      state[path] = std::string(stamp) + content;
+    }
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return state;
+}
+
+// Paths whose state differs between two snapshots, created and removed included.
+std::set<std::string> Changed(const std::map<std::string, std::string>& before,
+                              const std::map<std::string, std::string>& after) {
+  std::set<std::string> changed;
+  for (const auto& entry : after) {
+    auto old = before.find(entry.first);
+    if (old == before.end() || old->second != entry.second) changed.insert(entry.first);
+  }
+  for (const auto& entry : before) {
+    if (after.count(entry.first) == 0) changed.insert(entry.first);
+  }
+  return changed;
+}
+
+std::string Describe(const e2e::BoxContent& box) {
+  std::string text = "caption '" + box.caption + "' text '" + box.text + "' buttons";
+  for (const e2e::BoxButton& button : box.buttons) {
+    text += " " + std::to_string(button.id) + ":'" + button.label + "'";
+  }
+  return text;
+}
+
+class EndToEndRun : public PatcherTest {};
+
+TEST_F(EndToEndRun, EachScenarioShowsItsMessageWritesOnlyTargetConfigsAndExitsZero) {
+  const Scenario scenarios[] = {
+      {"not installed", false, {{"App", 4, kUserConfig, kUserConfig}}, kNotInstalled},
+      {"full success, config created", true, {{"App", 4, nullptr, kFreshConfig}}, kSuccess},
+      {"full success, user config kept",
+       true,
+       {{"App", 4, kUserConfig, kUserConfigUpdated}},
+       kSuccess},
+      {"missing skin fails", true, {{"App", 3, nullptr, kThreeSkinsConfig}}, kFailure},
+      {"second of three fails, third untouched",
+       true,
+       {{"One", 4, nullptr, kFreshConfig},
+        {"Two", 3, nullptr, kThreeSkinsConfig},
+        {"Three", 4, kUserConfig, kUserConfig}},
+       kFailure},
+      {"three targets all updated",
+       true,
+       {{"One", 4, nullptr, kFreshConfig},
+        {"Two", 4, kUserConfig, kUserConfigUpdated},
+        {"Three", 4, nullptr, kFreshConfig}},
+       kSuccess},
+  };
+  const std::string patcher = e2e::BesideThisProgram(PATCHER_EXE);
+  for (const Scenario& s : scenarios) {
+    SCOPED_TRACE(s.name);
+    testing_support::RemoveVarnexKey();
+    testing_support::TempTree tree;
+    std::vector<std::string> target_values;
+    for (const Target& t : s.targets) {
+      std::vector<std::string> skins(AllSkins().begin(), AllSkins().begin() + t.skins);
+      tree.MakeInstall(t.folder, skins);
+      if (t.config_before != nullptr) {
+        tree.WriteFile(std::string(t.folder) + "\\Bin\\config.ini", t.config_before);
+      }
+      target_values.push_back(tree.Path(t.folder));
+    }
+    // Other products' records are enumerated and passed over.
+    Record other("Other");
+    other.SetString("SoftWareID", "Varnex_Other");
+    if (s.installed) {
+      Record record("Quendal");
+      record.MakeProduct(target_values);
+    }
+    const std::map<std::string, std::string> before = Snapshot(tree.root());
+    // File times have a coarse grain on some file systems: a rewrite in the
+    // same tick must still differ, so wait past it.
+    Sleep(20);
+
+    // The tree is the working folder, so a stray relative write would show.
+    e2e::BoxedRun run = e2e::RunAndAnswer(patcher, tree.root(), 20000);
+
+    ASSERT_TRUE(run.started) << patcher;
+    EXPECT_TRUE(run.exited);
+    EXPECT_EQ(0u, run.exit_code);
+    ASSERT_EQ(1u, run.boxes.size());
+    const e2e::BoxContent& box = run.boxes[0];
+    EXPECT_EQ("Varnex", box.caption) << Describe(box);
+    EXPECT_EQ(s.message, box.text) << Describe(box);
+    ASSERT_EQ(1u, box.buttons.size()) << Describe(box);
+    EXPECT_EQ(IDOK, box.buttons[0].id) << Describe(box);
+    EXPECT_EQ("OK", box.buttons[0].label) << Describe(box);
+    EXPECT_FALSE(box.has_icon) << Describe(box);
+    EXPECT_FALSE(box.has_owner) << Describe(box);
+
+    std::set<std::string> expected_changes;
+    for (const Target& t : s.targets) {
+      std::string config = std::string(t.folder) + "\\Bin\\config.ini";
+      EXPECT_EQ(t.config_after, tree.ReadFile(config)) << config;
+      if (t.config_before == nullptr ? t.config_after != std::string(kMissing)
+                                     : t.config_after != std::string(t.config_before)) {
+        expected_changes.insert(config);
+      }
+    }
+    std::set<std::string> changed = Changed(before, Snapshot(tree.root()));
+    // A config created in Bin changes the folder's own last-write time.
+    for (const std::string& config : expected_changes) {
+      if (before.count(config) == 0) changed.erase(config.substr(0, config.rfind('\\')));
+    }
+    EXPECT_EQ(expected_changes, changed);
+  }
+}
+
+}  // namespace
