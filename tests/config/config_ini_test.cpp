@@ -1,0 +1,339 @@
+// Settings and skin update of one target, against Wine's real profile, search
+// and attribute functions in a fresh temporary tree.
+#include "config/config_ini.h"
+
+#include <string>
+#include <vector>
+
+#include "driver/text_helpers.h"
+#include "tests/support/fixtures.h"
+
+namespace {
+
+using testing_support::AllSkins;
+using testing_support::TempTree;
+using testing_support::UpdatedConfig;
+
+const DWORD kMarks = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+const char kConfig[] = "App\\Bin\\config.ini";
+
+std::string Trim(const std::string& text) {
+  size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// What both profile implementations keep of a file they updated: its section,
+// key and comment lines in order. Wine rewrites the whole file, dropping blank
+// lines and the blanks around '='; Windows leaves untouched lines as they were.
+std::vector<std::string> LogicalLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = Trim(text.substr(start, end - start));
+    if (!line.empty() && line.back() == '\r') line = Trim(line.substr(0, line.size() - 1));
+    size_t equals = line.find('=');
+    if (!line.empty() && line[0] != ';' && equals != std::string::npos) {
+      line = Trim(line.substr(0, equals)) + "=" + Trim(line.substr(equals + 1));
+    }
+    if (!line.empty()) lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+DWORD Attributes(const TempTree& tree, const std::string& relative) {
+  return GetFileAttributesA(tree.Path(relative).c_str());
+}
+
+// Creates a folder of any length below MAX_PATH (CreateDirectoryA stops at 248).
+void MakeLongDir(const std::string& path) {
+  wchar_t wide[MAX_PATH + 8] = L"\\\\?\\";
+  MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide + 4, MAX_PATH);
+  ASSERT_TRUE(CreateDirectoryW(wide, NULL)) << path;
+}
+
+// Remembers the paths it is pointed at; the update must reach it through the
+// virtual table.
+class RecordingConfig : public ConfigIni {
+ public:
+  void SetPath(const char* new_path) override {
+    paths.push_back(new_path == NULL ? "(null)" : new_path);
+    ConfigIni::SetPath(new_path);
+  }
+  std::vector<std::string> paths;
+};
+
+TEST(UpdateTarget, FreshInstallGetsEverySettingAndSkinInOrder) {
+  TempTree tree;
+  tree.MakeInstall("App", AllSkins());
+  ConfigIni config;
+  EXPECT_NE(0, UpdateTargetConfig(tree.Path("App").c_str(), tree.Path(kConfig).c_str(), &config));
+  EXPECT_EQ(
+      "[Setting Infor]\r\n"
+      "UILangFlag=2\r\n"
+      "FollowReadNum=3\r\n"
+      "DelayPlayTimeInHearingMode=1500\r\n"
+      "[Skin Infor]\r\n"
+      "UIStyleFlag=0\r\n"
+      "SkinConfig0=res\\skinSinE.ini\r\n"
+      "SkinConfig1=res\\skinCorE.ini\r\n"
+      "SkinConfig2=res\\skinSinC.ini\r\n"
+      "SkinConfig3=res\\skinCorC.ini\r\n",
+      tree.ReadFile(kConfig));
+  for (const std::string& skin : AllSkins()) {
+    EXPECT_EQ("[Skin]\r\nName=" + skin + "\r\n", tree.ReadFile("App\\Bin\\Res\\" + skin)) << skin;
+  }
+}
+
+TEST(ConfigUpdate, SkinPresenceDecidesEntriesAndResult) {
+  // One letter per skin in table order: f a file, d a folder, u a file whose
+  // name is in upper case on disk, - missing.
+  static const struct {
+    const char* skins;
+    bool succeeds;
+    unsigned entries;  // bit k: SkinConfigk written
+  } cases[] = {
+      {"ffff", true, 0xF},  {"f-ff", false, 0xD}, {"----", false, 0x0}, {"---f", false, 0x8},
+      {"ff-f", false, 0xB}, {"ffdf", true, 0xF},  {"dddd", true, 0xF},  {"uuuu", true, 0xF},
+  };
+  for (const auto& c : cases) {
+    TempTree tree;
+    tree.MakeDir("App\\Bin\\Res");
+    for (size_t k = 0; k < AllSkins().size(); ++k) {
+      std::string name = AllSkins()[k];
+      if (c.skins[k] == 'u') CharUpperA(&name[0]);
+      std::string skin = "App\\Bin\\Res\\" + name;
+      if (c.skins[k] == 'f' || c.skins[k] == 'u') tree.WriteFile(skin, "skin");
+      if (c.skins[k] == 'd') tree.MakeDir(skin);
+    }
+    ConfigIni config;
+    config.SetPath(tree.Path(kConfig).c_str());
+    int result = config.ApplyUpdate(tree.Path("App").c_str());
+    EXPECT_EQ(c.succeeds, result != 0) << c.skins;
+    // The value is spelled as in the table, whatever the name found on disk.
+    EXPECT_EQ(UpdatedConfig(c.entries), tree.ReadFile(kConfig)) << c.skins;
+  }
+}
+
+TEST(ConfigUpdate, ProbePathAllocationFailureFailsTheTargetLaterSkinsKeepTheirIndices) {
+  // One probe path is allocated per skin, in table order; n fails the n-th.
+  for (long nth = 0; nth <= 5; ++nth) {
+    TempTree tree;
+    tree.MakeInstall("App", AllSkins());
+    ConfigIni config;
+    config.SetPath(tree.Path(kConfig).c_str());
+    bool hits_a_skin = nth >= 1 && nth <= 4;
+    long allocated = AllocatedBlocks();
+    long released = ReleasedBlocks();
+    FailAllocation(nth);
+    int result = config.ApplyUpdate(tree.Path("App").c_str());
+    FailAllocation(0);
+    EXPECT_EQ(!hits_a_skin, result != 0) << nth;
+    unsigned entries = hits_a_skin ? 0xFu & ~(1u << (nth - 1)) : 0xFu;
+    EXPECT_EQ(UpdatedConfig(entries), tree.ReadFile(kConfig)) << nth;
+    long blocks = hits_a_skin ? 3 : 4;
+    EXPECT_EQ(blocks, AllocatedBlocks() - allocated) << nth;
+    EXPECT_EQ(blocks, ReleasedBlocks() - released) << nth;
+  }
+}
+
+TEST(ConfigUpdate, WithoutPathOnlyTheSkinsDecideAndNothingIsWritten) {
+  static const struct {
+    const char* name;
+    bool all_skins;
+    bool succeeds;
+  } cases[] = {{"all skins", true, true}, {"one skin missing", false, false}};
+  for (const auto& c : cases) {
+    TempTree tree;
+    std::vector<std::string> skins = AllSkins();
+    if (!c.all_skins) skins.pop_back();
+    tree.MakeInstall("App", skins);
+    ConfigIni config;
+    EXPECT_EQ(c.succeeds, config.ApplyUpdate(tree.Path("App").c_str()) != 0) << c.name;
+    EXPECT_FALSE(tree.Exists(kConfig)) << c.name;
+  }
+}
+
+TEST(UpdateTarget, NullArgumentsFailAndLeaveTheConfigAsItWas) {
+  static const struct {
+    const char* name;
+    bool directory, config_path, context;
+    bool attributes_kept;  // a null directory is found only after the reset
+  } cases[] = {
+      {"no config path", true, false, true, true},
+      {"no context", true, true, false, true},
+      {"no directory", false, true, true, false},
+  };
+  for (const auto& c : cases) {
+    TempTree tree;
+    tree.MakeInstall("App", AllSkins());
+    const std::string poison = "[Skin Infor]\r\nUIStyleFlag=7\r\n";
+    tree.WriteFile(kConfig, poison);
+    SetFileAttributesA(tree.Path(kConfig).c_str(), FILE_ATTRIBUTE_HIDDEN);
+    std::string directory = tree.Path("App");
+    std::string config_path = tree.Path(kConfig);
+    ConfigIni config;
+    EXPECT_EQ(0, UpdateTargetConfig(c.directory ? directory.c_str() : NULL,
+                                    c.config_path ? config_path.c_str() : NULL,
+                                    c.context ? &config : NULL))
+        << c.name;
+    EXPECT_EQ(poison, tree.ReadFile(kConfig)) << c.name;
+    if (c.attributes_kept) {
+      EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN),
+                Attributes(tree, kConfig) & FILE_ATTRIBUTE_HIDDEN)
+          << c.name;
+    }
+  }
+}
+
+TEST(UpdateTarget, ExistingConfigKeepsOtherContentAndGetsOurValuesInPlace) {
+  TempTree tree;
+  std::vector<std::string> skins = AllSkins();
+  skins.erase(skins.begin() + 1);  // skinCorE.ini: its old entry must stay
+  tree.MakeInstall("App", skins);
+  tree.WriteFile(kConfig,
+                 "; Orvane settings\r\n"
+                 "\r\n"
+                 "[General]\r\n"
+                 "Owner = Front desk \r\n"
+                 "\r\n"
+                 "[Setting Infor]\r\n"
+                 "UILangFlag = 1\r\n"
+                 "; volume is per user\r\n"
+                 "Volume=7\r\n"
+                 "DelayPlayTimeInHearingMode=900\r\n"
+                 "\r\n"
+                 "[Skin Infor]\r\n"
+                 "SkinConfig1=res\\old.ini\r\n"
+                 "UIStyleFlag=5\r\n"
+                 "SkinConfig3=res\\stale.ini\r\n"
+                 "Custom=x\r\n"
+                 "\r\n"
+                 "[Tail]\r\n"
+                 "z=1\r\n");
+  ConfigIni config;
+  EXPECT_EQ(0, UpdateTargetConfig(tree.Path("App").c_str(), tree.Path(kConfig).c_str(), &config));
+  // Compared line by line without blank lines or blanks around '=': Wine
+  // rewrites those on every write, Windows keeps them.
+  std::vector<std::string> expected = {
+      "; Orvane settings",
+      "[General]",
+      "Owner=Front desk",
+      "[Setting Infor]",
+      "UILangFlag=2",
+      "; volume is per user",
+      "Volume=7",
+      "DelayPlayTimeInHearingMode=1500",
+      "FollowReadNum=3",
+      "[Skin Infor]",
+      "SkinConfig1=res\\old.ini",
+      "UIStyleFlag=0",
+      "SkinConfig3=res\\skinCorC.ini",
+      "Custom=x",
+      "SkinConfig0=res\\skinSinE.ini",
+      "SkinConfig2=res\\skinSinC.ini",
+      "[Tail]",
+      "z=1",
+  };
+  EXPECT_EQ(expected, LogicalLines(tree.ReadFile(kConfig)));
+}
+
+TEST(UpdateTarget, MarkedConfigIsMadeNormalThenUpdated) {
+  static const DWORD marks[] = {FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_HIDDEN,
+                                FILE_ATTRIBUTE_SYSTEM, kMarks};
+  for (DWORD mark : marks) {
+    TempTree tree;
+    tree.MakeInstall("App", AllSkins());
+    tree.WriteFile(kConfig, "[Setting Infor]\r\nUILangFlag=1\r\n");
+    ASSERT_TRUE(SetFileAttributesA(tree.Path(kConfig).c_str(), mark));
+    ASSERT_EQ(mark, Attributes(tree, kConfig) & kMarks) << mark;
+    ConfigIni config;
+    EXPECT_NE(0, UpdateTargetConfig(tree.Path("App").c_str(), tree.Path(kConfig).c_str(), &config))
+        << mark;
+    // Windows reports a normal file as 0x80, Wine as 0x20 (archive): test the marks.
+    DWORD after = Attributes(tree, kConfig);
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, after) << mark;
+    EXPECT_EQ(0u, after & (kMarks | FILE_ATTRIBUTE_DIRECTORY)) << mark;
+    EXPECT_EQ(LogicalLines(UpdatedConfig(0xF)), LogicalLines(tree.ReadFile(kConfig))) << mark;
+  }
+}
+
+TEST(UpdateTarget, UnwritableConfigFailsTheTarget) {
+  enum Tree { kNoTarget, kNoBin, kConfigFolder };
+  static const struct {
+    const char* name;
+    Tree tree;
+  } cases[] = {
+      {"no target folder", kNoTarget},
+      {"no Bin folder", kNoBin},
+      {"config.ini is a folder", kConfigFolder},
+  };
+  for (const auto& c : cases) {
+    TempTree tree;
+    if (c.tree == kNoBin) tree.MakeDir("App");
+    if (c.tree == kConfigFolder) {
+      tree.MakeInstall("App", AllSkins());
+      tree.MakeDir(kConfig);
+      tree.MakeDir(std::string(kConfig) + "\\Inside");
+    }
+    ConfigIni config;
+    EXPECT_EQ(0, UpdateTargetConfig(tree.Path("App").c_str(), tree.Path(kConfig).c_str(), &config))
+        << c.name;
+    // The profile function creates no folder on the way.
+    EXPECT_EQ(c.tree != kNoTarget, tree.Exists("App")) << c.name;
+    EXPECT_EQ(c.tree == kConfigFolder, tree.Exists("App\\Bin")) << c.name;
+    if (c.tree == kConfigFolder) {
+      EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY),
+                Attributes(tree, kConfig) & FILE_ATTRIBUTE_DIRECTORY)
+          << c.name;
+      EXPECT_TRUE(tree.Exists(std::string(kConfig) + "\\Inside")) << c.name;
+    }
+  }
+}
+
+TEST(UpdateTarget, ConfigPathOfMaxPathOrMoreTouchesNothing) {
+  // Cut to 259 characters, a longer path would name another file: poison the
+  // file that the cut would reach and the file of the previous target.
+  static const size_t lengths[] = {259, 260, 300};
+  for (size_t length : lengths) {
+    TempTree tree;
+    const std::string previous_poison = "[Previous]\r\np=1\r\n";
+    tree.WriteFile("Prev\\Bin\\config.ini", previous_poison);
+    std::string base = tree.root() + "\\";
+    std::string directory = base + std::string(length - 15 - base.size(), 'd');
+    std::string config_path = directory + "\\Bin\\config.ini";
+    ASSERT_EQ(length, config_path.size());
+    if (directory.size() + 4 < MAX_PATH) {
+      MakeLongDir(directory);
+      MakeLongDir(directory + "\\Bin");
+    }
+    std::string cut = config_path.substr(base.size(), 259 - base.size());
+    const std::string cut_poison = "[Cut]\r\nc=1\r\n";
+    if (length > 259) {
+      tree.WriteFile(cut, cut_poison);
+      SetFileAttributesA(tree.Path(cut).c_str(), FILE_ATTRIBUTE_HIDDEN);
+    }
+    RecordingConfig config;
+    config.SetPath(tree.Path("Prev\\Bin\\config.ini").c_str());
+    config.paths.clear();
+    int result = UpdateTargetConfig(directory.c_str(), config_path.c_str(), &config);
+    // Even at 259 the skins lie beyond MAX_PATH and are not found.
+    EXPECT_EQ(0, result) << length;
+    EXPECT_EQ(previous_poison, tree.ReadFile("Prev\\Bin\\config.ini")) << length;
+    if (length <= 259) {
+      EXPECT_EQ(std::vector<std::string>{config_path}, config.paths) << length;
+      EXPECT_EQ(UpdatedConfig(0), tree.ReadFile(cut)) << length;
+    } else {
+      EXPECT_TRUE(config.paths.empty()) << length;
+      EXPECT_EQ(cut_poison, tree.ReadFile(cut)) << length;
+      EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN),
+                Attributes(tree, cut) & FILE_ATTRIBUTE_HIDDEN)
+          << length;
+    }
+  }
+}
+
+}  // namespace
