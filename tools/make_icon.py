@@ -14,11 +14,11 @@ import sys
 SAMPLES = 4  # supersampling per axis for anti-aliased edges
 
 
-def rounded_square(x, y, r):
-    """Signed distance to a rounded square spanning [0.04, 0.96]."""
-    cx, cy = abs(x - 0.5), abs(y - 0.5)
-    half = 0.46
-    qx, qy = cx - (half - r), cy - (half - r)
+def rounded_square(x, y, lo, hi, r):
+    """Signed distance to a square spanning [lo, hi] with corners of radius r."""
+    c = (lo + hi) / 2.0
+    half = (hi - lo) / 2.0
+    qx, qy = abs(x - c) - (half - r), abs(y - c) - (half - r)
     outside = math.hypot(max(qx, 0.0), max(qy, 0.0))
     return outside + min(max(qx, qy), 0.0) - r
 
@@ -29,30 +29,48 @@ def segment_distance(px, py, ax, ay, bx, by):
     return math.hypot(px - (ax + t * dx), py - (ay + t * dy))
 
 
+# Geometry in pixels of each size. Small sizes are not a scaled-down copy:
+# edges sit on pixel boundaries and strokes are whole pixels wide, so the
+# 16x16 image stays crisp instead of turning to mush.
+LAYOUTS = {
+    16: dict(tile=(0.0, 16.0, 3.0), ring=(6.0, 6.0, 5.0, 2.0),
+             badge=(11.0, 11.0, 4.6, 1.0),
+             check=((8.5, 11.1), (10.4, 13.0), (13.6, 9.0)), check_w=1.8),
+    32: dict(tile=(1.0, 31.0, 6.0), ring=(13.0, 13.0, 9.0, 3.0),
+             badge=(22.0, 22.0, 8.0, 1.5),
+             check=((17.8, 22.0), (20.8, 25.0), (26.2, 19.2)), check_w=2.7),
+    48: dict(tile=(2.0, 46.0, 9.0), ring=(19.5, 19.5, 13.5, 4.5),
+             badge=(33.0, 33.0, 11.5, 2.0),
+             check=((26.8, 33.0), (31.0, 37.4), (38.8, 28.8)), check_w=3.8),
+}
+
+
 def shade(x, y, size):
-    """Colour (r, g, b, a) at a point of the unit square; y grows downwards."""
-    px = 1.0 / size
-    if rounded_square(x, y, 0.18) > 0:
+    """Colour (r, g, b, a) at a point given in pixels; y grows downwards."""
+    lay = LAYOUTS[size]
+    lo, hi, corner = lay['tile']
+    if rounded_square(x, y, lo, hi, corner) > 0:
         return (0, 0, 0, 0)
-    top, bottom = (58, 125, 214), (22, 66, 140)
-    t = y
+    top, bottom = (66, 135, 222), (20, 60, 132)
+    t = (y - lo) / (hi - lo)
     colour = tuple(top[i] + (bottom[i] - top[i]) * t for i in range(3))
-    # Ring: thick enough to stay two pixels wide at 16x16.
-    ring_w = max(0.085, 1.6 * px)
-    d = abs(math.hypot(x - 0.42, y - 0.42) - 0.24)
-    if d < ring_w:
+    # The ring, the product's "O".
+    rx, ry, outer, width = lay['ring']
+    d = math.hypot(x - rx, y - ry)
+    if outer - width <= d <= outer:
         colour = (250, 250, 250)
-    # Badge with a check mark, bottom right.
-    bx, by, br = 0.70, 0.70, 0.23
+    # A green badge with a check mark: the service pack applied.
+    bx, by, br, rim = lay['badge']
     db = math.hypot(x - bx, y - by)
-    if db < br + max(0.03, px):
-        colour = (255, 255, 255)  # white rim separates the badge from the ring
+    if db < br + rim:
+        colour = (255, 255, 255)  # the rim parts the badge from the ring
     if db < br:
-        colour = (46, 170, 72)
-        check_w = max(0.045, 0.9 * px)
-        dc = min(segment_distance(x, y, 0.60, 0.70, 0.67, 0.78),
-                 segment_distance(x, y, 0.67, 0.78, 0.81, 0.61))
-        if dc < check_w:
+        tb = (y - (by - br)) / (2.0 * br)
+        colour = tuple(g0 + (g1 - g0) * tb for g0, g1 in zip((62, 190, 88), (30, 140, 56)))
+        (ax, ay), (mx, my), (ex, ey) = lay['check']
+        dc = min(segment_distance(x, y, ax, ay, mx, my),
+                 segment_distance(x, y, mx, my, ex, ey))
+        if dc < lay['check_w'] / 2.0:
             colour = (255, 255, 255)
     return colour + (255,)
 
@@ -66,8 +84,8 @@ def render(size):
             acc = [0.0, 0.0, 0.0, 0.0]
             for sj in range(SAMPLES):
                 for si in range(SAMPLES):
-                    x = (i + (si + 0.5) / SAMPLES) / size
-                    y = (j + (sj + 0.5) / SAMPLES) / size
+                    x = i + (si + 0.5) / SAMPLES
+                    y = j + (sj + 0.5) / SAMPLES
                     r, g, b, a = shade(x, y, size)
                     acc[0] += r * a
                     acc[1] += g * a
