@@ -1,0 +1,152 @@
+// Faults: an allocation that fails at each point of a run, and config files
+// that cannot be written.
+#include <windows.h>
+
+#include <string>
+
+#include "driver/text_helpers.h"
+#include "gtest/gtest.h"
+#include "tests/e2e/message_box_watcher.h"
+#include "tests/proof/proof_support.h"
+#include "tests/proof/scenarios.h"
+#include "tests/support/fixtures.h"
+
+namespace {
+
+using proof::FreshConfig;
+using proof::kAllSkins;
+using proof::kMissing;
+using proof::kPoison;
+using testing_support::PatcherTest;
+using testing_support::Record;
+
+class FaultAllocation : public PatcherTest {};
+
+// One record with two targets, A and B, each with all four skins. A run takes
+// its blocks in this order: the record's candidate path, the SoftWareID read,
+// the TargetNum read, then per target its Target read, its config path and
+// its four skin probe paths.
+TEST_F(FaultAllocation, EachAllocationPointOfARunFailsAsExpected) {
+  const std::string full = FreshConfig(kAllSkins);
+  auto without = [](int k) { return FreshConfig(kAllSkins & ~(1u << k)); };
+  struct Row {
+    std::string point;
+    int result;
+    std::string a, b;
+  };
+  std::vector<Row> rows = {{"candidate path", 0, kMissing, kMissing},
+                           {"SoftWareID read", 0, kMissing, kMissing},
+                           {"TargetNum read", 0, kMissing, kMissing}};
+  // A target whose read fails is skipped like a missing value.
+  rows.push_back({"A read", 1, kMissing, full});
+  rows.push_back({"A config path", -1, kMissing, kMissing});
+  for (int k = 0; k < 4; ++k) {
+    rows.push_back({"A probe " + std::to_string(k), -1, without(k), kMissing});
+  }
+  rows.push_back({"B read", 1, full, kMissing});
+  rows.push_back({"B config path", -1, full, kMissing});
+  for (int k = 0; k < 4; ++k)
+    rows.push_back({"B probe " + std::to_string(k), -1, full, without(k)});
+  rows.push_back({"past the last allocation", 1, full, full});
+
+  {
+    Record record("Product");
+    record.MakeProduct({tree_.Path("A"), tree_.Path("B")});
+  }
+  for (size_t n = 1; n <= rows.size(); ++n) {
+    const Row& row = rows[n - 1];
+    tree_.MakeInstall("A", testing_support::AllSkins());
+    tree_.MakeInstall("B", testing_support::AllSkins());
+    DeleteFileA(tree_.Path("A\\Bin\\config.ini").c_str());
+    DeleteFileA(tree_.Path("B\\Bin\\config.ini").c_str());
+    long allocated = AllocatedBlocks();
+    long released = ReleasedBlocks();
+    FailAllocation(static_cast<long>(n));
+    int result = proof::RunPatch(tree_);
+    FailAllocation(0);
+    EXPECT_EQ(row.result, result) << row.point;
+    EXPECT_EQ(AllocatedBlocks() - allocated, ReleasedBlocks() - released) << row.point;
+    EXPECT_EQ(row.a, tree_.ReadFile("A\\Bin\\config.ini")) << row.point;
+    EXPECT_EQ(row.b, tree_.ReadFile("B\\Bin\\config.ini")) << row.point;
+  }
+}
+
+// Every malformed record, with a failure at each of its allocation points in
+// turn: whatever the result, every block taken is released.
+TEST_F(FaultAllocation, EveryPointOfEveryMalformedRecordReleasesWhatItTook) {
+  for (const proof::Scenario& scenario : proof::MalformedScenarios()) {
+    testing_support::RemoveVarnexKey();
+    testing_support::TempTree tree;
+    proof::BuildScenario(scenario, tree);
+    long before = AllocatedBlocks();
+    proof::RunPatch(tree);
+    long points = AllocatedBlocks() - before;
+    for (long n = 1; n <= points; ++n) {
+      long allocated = AllocatedBlocks();
+      long released = ReleasedBlocks();
+      FailAllocation(n);
+      proof::RunPatch(tree);
+      FailAllocation(0);
+      EXPECT_EQ(AllocatedBlocks() - allocated, ReleasedBlocks() - released)
+          << scenario.name << " failing allocation " << n;
+    }
+    proof::RemoveLongTree(tree.root());
+  }
+}
+
+// A config file that cannot be written: the first target fails, the run
+// reports failure, and neither that file nor the second target is touched.
+// Root can write anywhere under Wine, so a read-only folder is not among
+// these; a file held open without sharing and a folder in the file's place
+// fail for any user.
+class FaultConfig : public PatcherTest {
+ protected:
+  void SetUp() override {
+    PatcherTest::SetUp();
+    Record record("Product");
+    record.MakeProduct({tree_.Path("A"), tree_.Path("B")});
+    tree_.MakeInstall("A", testing_support::AllSkins());
+    tree_.MakeInstall("B", testing_support::AllSkins());
+    tree_.WriteFile("B\\Bin\\config.ini", kPoison);
+  }
+
+  // Runs the real patcher and returns the text of its one message box.
+  std::string RunPatcher() {
+    e2e::BoxedRun run = e2e::RunAndAnswer(e2e::BesideThisProgram(PATCHER_EXE), tree_.root(), 20000);
+    EXPECT_TRUE(run.exited);
+    EXPECT_EQ(0u, run.exit_code);
+    if (run.boxes.size() != 1) return "boxes: " + std::to_string(run.boxes.size());
+    return run.boxes[0].text;
+  }
+
+  void ExpectOthersUntouched() {
+    EXPECT_EQ(kPoison, tree_.ReadFile("B\\Bin\\config.ini"));
+    EXPECT_EQ("[Skin]\r\nName=skinSinE.ini\r\n", tree_.ReadFile("A\\Bin\\Res\\skinSinE.ini"));
+  }
+};
+
+TEST_F(FaultConfig, FileHeldOpenWithoutSharingFailsTheRunAndStaysAsItWas) {
+  tree_.WriteFile("A\\Bin\\config.ini", kPoison);
+  // This process holds the file; the patcher runs as another process.
+  HANDLE held = CreateFileA(tree_.Path("A\\Bin\\config.ini").c_str(), GENERIC_READ | GENERIC_WRITE,
+                            0, NULL, OPEN_EXISTING, 0, NULL);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  EXPECT_EQ("Orvane SP1 Run failed.", RunPatcher());
+  EXPECT_EQ(-1, proof::RunPatch(tree_));
+  CloseHandle(held);
+  EXPECT_EQ(kPoison, tree_.ReadFile("A\\Bin\\config.ini"));
+  ExpectOthersUntouched();
+}
+
+TEST_F(FaultConfig, FolderInPlaceOfTheFileFailsTheRunAndStaysAsItWas) {
+  tree_.WriteFile("A\\Bin\\config.ini\\inside.txt", "kept");
+  EXPECT_EQ("Orvane SP1 Run failed.", RunPatcher());
+  EXPECT_EQ(-1, proof::RunPatch(tree_));
+  DWORD attributes = GetFileAttributesA(tree_.Path("A\\Bin\\config.ini").c_str());
+  EXPECT_NE(INVALID_FILE_ATTRIBUTES, attributes);
+  EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ("kept", tree_.ReadFile("A\\Bin\\config.ini\\inside.txt"));
+  ExpectOthersUntouched();
+}
+
+}  // namespace

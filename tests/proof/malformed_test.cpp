@@ -1,0 +1,28 @@
+// Malformed installation records, run whole against real folders: each gives
+// its run result, its files, and releases every block it took.
+#include "driver/text_helpers.h"
+#include "gtest/gtest.h"
+#include "tests/proof/proof_support.h"
+#include "tests/proof/scenarios.h"
+
+namespace {
+
+using testing_support::PatcherTest;
+
+class MalformedRecord : public PatcherTest {};
+
+TEST_F(MalformedRecord, EachRecordGivesItsRunResultAndFiles) {
+  for (const proof::Scenario& scenario : proof::MalformedScenarios()) {
+    testing_support::RemoveVarnexKey();
+    testing_support::TempTree tree;
+    proof::BuildScenario(scenario, tree);
+    long allocated = AllocatedBlocks();
+    long released = ReleasedBlocks();
+    EXPECT_EQ(scenario.result, proof::RunPatch(tree)) << scenario.name;
+    EXPECT_EQ(AllocatedBlocks() - allocated, ReleasedBlocks() - released) << scenario.name;
+    proof::CheckScenarioFiles(scenario, tree);
+    proof::RemoveLongTree(tree.root());
+  }
+}
+
+}  // namespace

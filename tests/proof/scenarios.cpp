@@ -1,0 +1,228 @@
+// The table of malformed installation records.
+#include "tests/proof/scenarios.h"
+
+#include <stdlib.h>
+
+#include "config/config_ini.h"
+#include "discovery/install_locator.h"
+#include "tests/proof/proof_support.h"
+
+namespace proof {
+
+const char kMissing[] = "<missing>";
+const char kPoison[] = "[Keep]\r\nOwner=user\r\n";
+
+namespace {
+
+std::string Sz(const std::string& text) { return text + std::string(1, '\0'); }
+
+std::string Bytes(std::initializer_list<unsigned char> bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
+
+std::string Dword(DWORD value) { return std::string(reinterpret_cast<char*>(&value), 4); }
+
+}  // namespace
+
+const std::vector<Scenario>& MalformedScenarios() {
+  const std::string full = FreshConfig(kAllSkins);
+  const std::string bare = FreshConfig(0);
+  // Target0 names A; Target1 names B, which holds a user's file that stays
+  // as it was whenever the walk must not reach it.
+  const RecordValue a = {"Target0", REG_SZ, Sz("@\\A")};
+  const RecordValue b = {"Target1", REG_SZ, Sz("@\\B")};
+  const Install a_new = {"@\\A", false, full};
+  const Install a_none = {"@\\A", false, kMissing};
+  const Install b_kept = {"@\\B", true, kPoison};
+  const Install b_new = {"@\\B", false, full};
+  auto count = [](DWORD n) { return RecordValue{"TargetNum", REG_DWORD, Dword(n)}; };
+  auto first = [](DWORD type, const std::string& data) {
+    return RecordValue{"Target0", type, data};
+  };
+  static const std::vector<Scenario> scenarios = {
+      {"no TargetNum", {a}, {a_none}, 0, {}},
+      {"TargetNum as REG_SZ '1'", {{"TargetNum", REG_SZ, Sz("1")}, a}, {a_none}, 0, {}},
+      {"TargetNum as REG_BINARY 1", {{"TargetNum", REG_BINARY, Dword(1)}, a}, {a_none}, 0, {}},
+      {"TargetNum as REG_DWORD_BIG_ENDIAN",
+       {{"TargetNum", REG_DWORD_BIG_ENDIAN, Dword(1)}, a},
+       {a_none},
+       0,
+       {}},
+      {"TargetNum as REG_QWORD 1",
+       {{"TargetNum", REG_QWORD, Dword(1) + Dword(0)}, a},
+       {a_none},
+       0,
+       {}},
+      {"TargetNum REG_DWORD of size 0", {{"TargetNum", REG_DWORD, ""}, a}, {a_none}, 0, {}},
+      {"TargetNum 0", {count(0), a}, {a_none}, 0, {}},
+      // A short or long REG_DWORD is still a REG_DWORD: its first (up to) four bytes count.
+      {"TargetNum REG_DWORD of 2 bytes 01 00",
+       {{"TargetNum", REG_DWORD, Bytes({1, 0})}, a},
+       {a_new},
+       1,
+       {}},
+      {"TargetNum REG_DWORD of 8 bytes 1, 0xFFFFFFFF",
+       {{"TargetNum", REG_DWORD, Dword(1) + Dword(0xFFFFFFFF)}, a, b},
+       {a_new, b_kept},
+       1,
+       {}},
+      {"TargetNum 1 of 2", {count(1), a, b}, {a_new, b_kept}, 1, {}},
+      {"TargetNum 0x7FFFFFFF", {count(0x7FFFFFFF), a, b}, {a_new, b_new}, 1, {}},
+      {"TargetNum 0x80000000", {count(0x80000000u), a}, {a_none}, -1, {}},
+      {"TargetNum 0xFFFFFFFF", {count(0xFFFFFFFFu), a}, {a_none}, -1, {}},
+      {"TargetNum 3, only Target0", {count(3), a}, {a_new}, 1, {}},
+      {"TargetNum 2, only Target1", {count(2), b}, {b_new}, 1, {}},
+      // A target that is not a REG_SZ is skipped and the walk goes on.
+      {"Target0 REG_EXPAND_SZ",
+       {count(2), first(REG_EXPAND_SZ, Sz("@\\A")), b},
+       {a_none, b_new},
+       1,
+       {}},
+      {"Target0 REG_MULTI_SZ",
+       {count(2), first(REG_MULTI_SZ, Sz("@\\A") + std::string(1, '\0')), b},
+       {a_none, b_new},
+       1,
+       {}},
+      {"Target0 REG_BINARY", {count(2), first(REG_BINARY, Sz("@\\A")), b}, {a_none, b_new}, 1, {}},
+      {"Target0 REG_DWORD", {count(2), first(REG_DWORD, Dword(0x41)), b}, {a_none, b_new}, 1, {}},
+      {"Target0 REG_NONE", {count(2), first(REG_NONE, Sz("@\\A")), b}, {a_none, b_new}, 1, {}},
+      {"only target REG_EXPAND_SZ", {count(1), first(REG_EXPAND_SZ, Sz("@\\A"))}, {a_none}, -1, {}},
+      {"Target0 REG_SZ of size 0 (skipped)", {count(2), first(REG_SZ, ""), b}, {b_new}, 1, {}},
+      // An empty text after the cut and trim fails the target and stops the walk.
+      {"Target0 empty text", {count(2), first(REG_SZ, Sz("")), b}, {b_kept}, -1, {}},
+      {"Target0 blanks", {count(2), first(REG_SZ, Sz("    ")), b}, {b_kept}, -1, {}},
+      {"Target0 comma first", {count(2), first(REG_SZ, Sz(",@\\A")), b}, {a_none, b_kept}, -1, {}},
+      {"Target0 separator only", {count(2), first(REG_SZ, Sz(" \\ , 1")), b}, {b_kept}, -1, {}},
+      {"Target0 with version and blanks",
+       {count(2), first(REG_SZ, Sz("  @\\A\\ , 1.0")), b},
+       {a_new, b_new},
+       1,
+       {}},
+      {"Target0 with two slashes", {count(1), first(REG_SZ, Sz("@\\A//"))}, {a_new}, 1, {}},
+      // The blank stays part of the inner folder name: A\Bin is not "A \Bin".
+      {"Target0 blank before separator",
+       {count(2), first(REG_SZ, Sz("@\\A \\")), b},
+       {a_none, b_kept},
+       -1,
+       {"@\\A \\Bin"}},
+      // Texts at the 260-byte buffer: 259 characters arrive whole; 260 and
+      // 300 arrive without their terminator and are refused.
+      {"text of 259 characters", {count(1), first(REG_SZ, Sz("@\\A,~259"))}, {a_new}, 1, {}},
+      {"text of 260 characters",
+       {count(2), first(REG_SZ, Sz("@\\A,~260")), b},
+       {a_none, b_kept},
+       -1,
+       {}},
+      {"text of 300 characters", {count(1), first(REG_SZ, Sz("@\\A,~300"))}, {a_none}, -1, {}},
+      {"text of 260 bytes, no terminator",
+       {count(1), first(REG_SZ, "@\\A,~260")},
+       {a_none},
+       -1,
+       {}},
+      // Relative folders are passed on as they are; like every relative
+      // Win32 path with a separator, the config path (and the skin probes)
+      // resolve against the process's current folder, here the tree root.
+      // Only a bare file name would go to the Windows folder.
+      {"relative folder", {count(1), first(REG_SZ, Sz("A"))}, {a_new}, 1, {}},
+      {"relative folder with separator", {count(1), first(REG_SZ, Sz("A\\ , 2"))}, {a_new}, 1, {}},
+      {"relative folder that does not exist",
+       {count(1), first(REG_SZ, Sz("Gone"))},
+       {},
+       -1,
+       {"@\\Gone"}},
+      // At the MAX_PATH boundary: probe paths up to 259 characters find the
+      // skins; a config path of 259 is written (its skin probes of 265 fail);
+      // a config path of 260 is refused before anything is touched.
+      {"folder of 238 characters",
+       {count(1), first(REG_SZ, Sz("@\\#238"))},
+       {{"@\\#238", false, full}},
+       1,
+       {}},
+      {"folder of 244 characters",
+       {count(1), first(REG_SZ, Sz("@\\#244"))},
+       {{"@\\#244", false, bare}},
+       -1,
+       {}},
+      {"folder of 245 characters",
+       {count(2), first(REG_SZ, Sz("@\\#245")), b},
+       {{"@\\#245", true, kPoison}, b_kept},
+       -1,
+       {}},
+  };
+  return scenarios;
+}
+
+std::string Expand(const char* pattern, const std::string& root) {
+  std::string text;
+  for (const char* at = pattern; *at != '\0'; ++at) {
+    if (*at == '@') {
+      text += root;
+    } else if (*at == '#' || *at == '~') {
+      char* end = NULL;
+      size_t length = strtoul(at + 1, &end, 10);
+      if (text.size() < length) text.append(length - text.size(), *at == '#' ? 'd' : 'x');
+      at = end - 1;
+    } else {
+      text += *at;
+    }
+  }
+  return text;
+}
+
+void BuildScenario(const Scenario& scenario, const testing_support::TempTree& tree) {
+  testing_support::Record record("Product");
+  record.SetString("SoftWareID", testing_support::kProductId);
+  for (const RecordValue& value : scenario.values) {
+    std::string data = value.data;
+    if (value.type == REG_SZ || value.type == REG_EXPAND_SZ || value.type == REG_MULTI_SZ ||
+        value.type == REG_BINARY || value.type == REG_NONE) {
+      // Texts carry their placeholders; a zero byte ends each pattern piece.
+      std::string expanded;
+      size_t start = 0;
+      for (size_t zero = data.find('\0'); zero != std::string::npos;
+           zero = data.find('\0', start)) {
+        expanded += Expand(data.substr(start, zero - start).c_str(), tree.root()) + '\0';
+        start = zero + 1;
+      }
+      expanded += Expand(data.substr(start).c_str(), tree.root());
+      data = expanded;
+    }
+    // Unterminated data is followed by a non-zero byte so it stays unterminated.
+    std::string stored = data + "X";
+    record.SetRaw(value.name, value.type, stored.data(), static_cast<DWORD>(data.size()));
+  }
+  for (const Install& install : scenario.installs) {
+    std::string folder = Expand(install.folder, tree.root());
+    EXPECT_TRUE(MakeLongDir(folder + "\\Bin\\Res")) << scenario.name << ": " << folder;
+    // Skin paths longer than 259 characters could not be probed anyway.
+    for (const std::string& skin : testing_support::AllSkins()) {
+      std::string path = folder + "\\Bin\\Res\\" + skin;
+      if (path.size() < MAX_PATH) WriteLongFile(path, "[Skin]\r\n");
+    }
+    if (install.poisoned) WriteLongFile(folder + "\\Bin\\config.ini", kPoison);
+  }
+}
+
+int RunPatch(const testing_support::TempTree& tree) {
+  char previous[MAX_PATH] = {0};
+  GetCurrentDirectoryA(sizeof previous, previous);
+  SetCurrentDirectoryA(tree.root().c_str());
+  InstallLocator locator;
+  ConfigIni config;
+  int result = locator.Run(UpdateTargetConfig, &config);
+  SetCurrentDirectoryA(previous);
+  return result;
+}
+
+void CheckScenarioFiles(const Scenario& scenario, const testing_support::TempTree& tree) {
+  for (const Install& install : scenario.installs) {
+    std::string config = Expand(install.folder, tree.root()) + "\\Bin\\config.ini";
+    EXPECT_EQ(install.expected, ReadLongFile(config)) << scenario.name << ": " << install.folder;
+  }
+  for (const char* path : scenario.absent) {
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(Expand(path, tree.root()).c_str()))
+        << scenario.name << ": " << path;
+  }
+}
+
+}  // namespace proof

@@ -1,0 +1,59 @@
+// The table of malformed installation records: each scenario is a record, the
+// installation folders it points at, the run result and the files expected.
+// The malformed-record, fault and leak suites all run it.
+#ifndef TESTS_PROOF_SCENARIOS_H_
+#define TESTS_PROOF_SCENARIOS_H_
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/fixtures.h"
+
+namespace proof {
+
+// A registry value of the record. In texts, '@' stands for the test's tree
+// root, "#N" for 'd's up to a length of N and "~N" for 'x's up to N.
+struct RecordValue {
+  const char* name;
+  DWORD type;
+  std::string data;  // exactly the bytes stored
+};
+
+// An installation folder (same placeholders) with all four skins, and the
+// config.ini expected after the run ("<missing>": none may exist).
+struct Install {
+  const char* folder;
+  bool poisoned;  // holds a user's config.ini before the run
+  std::string expected;
+};
+
+struct Scenario {
+  const char* name;
+  std::vector<RecordValue> values;  // besides SoftWareID = Varnex_Quendal
+  std::vector<Install> installs;
+  int result;
+  std::vector<const char*> absent;  // paths the run must not create
+};
+
+extern const char kMissing[];
+extern const char kPoison[];
+
+const std::vector<Scenario>& MalformedScenarios();
+
+// Expands the placeholders of a scenario text for a tree root.
+std::string Expand(const char* pattern, const std::string& root);
+
+// Writes the record and the folders of a scenario.
+void BuildScenario(const Scenario& scenario, const testing_support::TempTree& tree);
+
+// One whole run as the entry makes it, from the tree root as the current folder.
+int RunPatch(const testing_support::TempTree& tree);
+
+// Checks the files and folders a run left; failures name the scenario.
+void CheckScenarioFiles(const Scenario& scenario, const testing_support::TempTree& tree);
+
+}  // namespace proof
+
+#endif  // TESTS_PROOF_SCENARIOS_H_
