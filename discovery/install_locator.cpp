@@ -79,8 +79,8 @@ char* InstallLocator::FindProductKey(const char* parent_path, const char* id_nam
   return found;
 }
 
-int InstallLocator::TargetIndexBound(HKEY record, const char* prefix) {
-  int bound = 0;
+int InstallLocator::NextTargetIndex(HKEY record, const char* prefix, int after) {
+  int next = -1;
   for (DWORD index = 0;; ++index) {
     char name[kValueNameSize];
     DWORD name_size = sizeof name;
@@ -88,11 +88,10 @@ int InstallLocator::TargetIndexBound(HKEY record, const char* prefix) {
     // A name too long for the buffer cannot be one of ours; skip it.
     if (status == ERROR_MORE_DATA) continue;
     if (status != ERROR_SUCCESS) break;
-    // Index 0x7FFFFFFF is never below a signed count, so it never raises the bound.
     int target = TargetIndexOf(name, prefix);
-    if (target >= bound && target < 0x7FFFFFFF) bound = target + 1;
+    if (target > after && (next < 0 || target < next)) next = target;
   }
-  return bound;
+  return next;
 }
 
 int InstallLocator::ForEachTarget(const char* record_path, const char* count_name,
@@ -111,21 +110,25 @@ int InstallLocator::ForEachTarget(const char* record_path, const char* count_nam
     return 0;
   }
   int result = -1;
-  // A count of 0x80000000 or more is negative and visits nothing. Indices
-  // past the highest target value the record holds would only be skipped,
-  // so the walk ends there instead of querying up to two billion names.
+  // A count of 0x80000000 or more is negative and visits nothing.
   int end = static_cast<int>(count);
-  if (end > 0) {
-    int bound = TargetIndexBound(record, prefix);
-    if (bound < end) end = bound;
-  }
   for (int i = 0; i < end; ++i) {
     char name[kValueNameSize];
     ZeroMemory(name, sizeof name);
     wsprintfA(name, "%s%d", prefix, i);
     char text[kRegTextSize];
     ZeroMemory(text, sizeof text);
-    if (QueryValue(record, name, reinterpret_cast<BYTE*>(text), sizeof text) != REG_SZ) continue;
+    int type = QueryValue(record, name, reinterpret_cast<BYTE*>(text), sizeof text);
+    if (type == -1) {
+      // Nothing to read at i, and maybe for a long way: a count may be far
+      // larger than the record's targets. Go on at the next index the record
+      // holds a value for, instead of querying up to two billion names.
+      int next = NextTargetIndex(record, prefix, i);
+      if (next < 0) break;
+      i = next - 1;
+      continue;
+    }
+    if (type != REG_SZ) continue;
     int updated = 0;
     // A text cut at the buffer's end names no directory we could trust.
     if (FitsWithin(text, sizeof text)) {

@@ -55,9 +55,9 @@ class InstallLocator {
   int ValueEquals(const char* sub_key, const char* value_name, const char* expected);
 
  private:
-  // One past the highest index i for which the open record holds a value
-  // named prefix followed by the decimal i, or 0 if it holds none.
-  int TargetIndexBound(HKEY record, const char* prefix);
+  // The smallest index above `after` for which the open record holds a value
+  // named prefix followed by that index in decimal, or -1 if there is none.
+  int NextTargetIndex(HKEY record, const char* prefix, int after);
 };
 
 #endif  // DISCOVERY_INSTALL_LOCATOR_H_

@@ -340,9 +340,10 @@ TEST_F(TargetWalk, TargetNumCountsOnlyTheFirstTargets) {
   EXPECT_EQ(Texts({"C:\\T0", "C:\\T1"}), recorder.Directories());
 }
 
-// A huge count is walked only as far as the record holds target values, so the
-// result is the full walk's (missing indices skipped) without two billion
-// queries. The target value names match the walk's in any letter case.
+// A huge count is walked only through the indices the record holds values for,
+// so the result is the full walk's (missing indices skipped) without two
+// billion queries, even when a target sits near the top of the range. The
+// target value names match the walk's in any letter case.
 TEST_F(TargetWalk, HugeTargetNumEndsQuickly) {
   const struct {
     const char* name;
@@ -352,6 +353,11 @@ TEST_F(TargetWalk, HugeTargetNumEndsQuickly) {
   } cases[] = {
       {"one target", {{"Target0", "C:\\T0"}}, {"C:\\T0"}, 1},
       {"sparse", {{"Target0", "C:\\T0"}, {"Target40", "C:\\T40"}}, {"C:\\T0", "C:\\T40"}, 1},
+      {"near the top",
+       {{"Target2000000000", "C:\\Top"}, {"Target1", "C:\\T1"}, {"Target2147483646", "C:\\Last"}},
+       {"C:\\T1", "C:\\Top", "C:\\Last"},
+       1},
+      {"beyond any signed count", {{"Target2147483647", "C:\\Never"}}, {}, -1},
       {"other letter case",
        {{"Target0", "C:\\T0"}, {"tARGET3", "C:\\T3"}},
        {"C:\\T0", "C:\\T3"},
