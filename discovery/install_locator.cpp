@@ -79,6 +79,13 @@ char* InstallLocator::FindProductKey(const char* parent_path, const char* id_nam
   return found;
 }
 
+int InstallLocator::HoldsText(HKEY record, const char* value_name) {
+  DWORD type = 0;
+  DWORD size = 0;
+  return RegQueryValueExA(record, value_name, NULL, &type, NULL, &size) == ERROR_SUCCESS &&
+         type == REG_SZ && size > 0;
+}
+
 int InstallLocator::NextTargetIndex(HKEY record, const char* prefix, int after) {
   int next = -1;
   for (DWORD index = 0;; ++index) {
@@ -119,6 +126,12 @@ int InstallLocator::ForEachTarget(const char* record_path, const char* count_nam
     char text[kRegTextSize];
     ZeroMemory(text, sizeof text);
     int type = QueryValue(record, name, reinterpret_cast<BYTE*>(text), sizeof text);
+    if (type == -1 && HoldsText(record, name)) {
+      // The target is there but could not be read (no memory for the read, or
+      // it changed meanwhile): it is not updated, so it must not pass as done.
+      result = -1;
+      break;
+    }
     if (type == -1) {
       // Nothing to read at i, and maybe for a long way: a count may be far
       // larger than the record's targets. Go on at the next index the record

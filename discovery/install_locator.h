@@ -55,6 +55,9 @@ class InstallLocator {
   int ValueEquals(const char* sub_key, const char* value_name, const char* expected);
 
  private:
+  // 1 if the open record holds value_name as a REG_SZ of one byte or more.
+  int HoldsText(HKEY record, const char* value_name);
+
   // The smallest index above `after` for which the open record holds a value
   // named prefix followed by that index in decimal, or -1 if there is none.
   int NextTargetIndex(HKEY record, const char* prefix, int after);

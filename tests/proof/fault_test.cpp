@@ -37,13 +37,13 @@ TEST_F(FaultAllocation, EachAllocationPointOfARunFailsAsExpected) {
   std::vector<Row> rows = {{"candidate path", 0, kMissing, kMissing},
                            {"SoftWareID read", 0, kMissing, kMissing},
                            {"TargetNum read", 0, kMissing, kMissing}};
-  // A target whose read fails is skipped like a missing value.
-  rows.push_back({"A read", 1, kMissing, full});
+  // A target that is there but cannot be read fails like any other target.
+  rows.push_back({"A read", -1, kMissing, kMissing});
   rows.push_back({"A config path", -1, kMissing, kMissing});
   for (int k = 0; k < 4; ++k) {
     rows.push_back({"A probe " + std::to_string(k), -1, without(k), kMissing});
   }
-  rows.push_back({"B read", 1, full, kMissing});
+  rows.push_back({"B read", -1, full, kMissing});
   rows.push_back({"B config path", -1, full, kMissing});
   for (int k = 0; k < 4; ++k)
     rows.push_back({"B probe " + std::to_string(k), -1, full, without(k)});
