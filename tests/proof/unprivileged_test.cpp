@@ -30,8 +30,10 @@ TEST_F(UnprivilegedReadOnlyFolder, TargetFailsAndNothingElseIsWritten) {
   // The folder must really refuse a new file, or this test proves nothing.
   HANDLE probe =
       CreateFileA((app + "\\Bin\\probe.tmp").c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
+  DWORD error = GetLastError();
+  if (probe != INVALID_HANDLE_VALUE) CloseHandle(probe);
   ASSERT_EQ(INVALID_HANDLE_VALUE, probe) << "the Bin folder accepts writes";
-  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), error);
 
   // A second, writable target shows that the walk stopped at the first.
   tree_.MakeInstall("B", AllSkins());
