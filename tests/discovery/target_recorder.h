@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "gtest/gtest.h"
+
 namespace testing_support {
 
 struct TargetRecorder {
@@ -35,6 +37,22 @@ struct TargetRecorder {
     std::transform(calls.begin(), calls.end(), out.begin(),
                    [](const Call& call) { return call.directory; });
     return out;
+  }
+
+  // Checks a run over a record with one target text: with an empty expected
+  // directory the target fails (-1, no call); otherwise the run succeeds with
+  // one call for that directory and its config path.
+  void ExpectOneTarget(int result, const std::string& directory) const {
+    if (directory.empty()) {
+      EXPECT_EQ(-1, result);
+      EXPECT_TRUE(calls.empty());
+      return;
+    }
+    EXPECT_EQ(1, result);
+    ASSERT_EQ(1u, calls.size());
+    EXPECT_EQ(directory, calls[0].directory);
+    EXPECT_EQ(directory + "\\Bin\\config.ini", calls[0].config_path);
+    EXPECT_EQ(this, calls[0].context);
   }
 };
 
