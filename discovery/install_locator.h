@@ -31,14 +31,16 @@ class InstallLocator {
   char* FindProductKey(const char* parent_path, const char* id_name, const char* expected_id);
 
   // Reads the count value and the targets named prefix0, prefix1, ... of the
-  // record and processes each target until one fails. Returns 1, -1 or 0 as
-  // Run does.
+  // record and processes each target until one fails. Missing and non-string
+  // targets are skipped; a string target that cannot be read, or arrives cut
+  // at the buffer's end, fails. Returns 1, -1 or 0 as Run does.
   int ForEachTarget(const char* record_path, const char* count_name, const char* prefix,
                     TargetCallback callback, void* context);
 
   // Drops one trailing '\' or '/' from directory (in place), builds its config
   // path and calls the callback. Returns the callback's answer, or 0 when the
-  // directory is null or empty, the callback is null or the path can't be built.
+  // directory is null or empty (before or after the drop), the callback is
+  // null or the path can't be built.
   int ProcessTarget(char* directory, TargetCallback callback, void* context);
 
   // Reads value_name of an open key into buffer, copying at most buffer_size
