@@ -90,7 +90,6 @@ TEST_F(FaultAllocation, EveryPointOfEveryMalformedRecordReleasesWhatItTook) {
       EXPECT_EQ(AllocatedBlocks() - allocated, ReleasedBlocks() - released)
           << scenario.name << " failing allocation " << n;
     }
-    proof::RemoveLongTree(tree.root());
   }
 }
 

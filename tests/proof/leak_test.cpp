@@ -53,7 +53,6 @@ TEST_F(LeakHandles, EveryScenarioOnEveryPathClosesItsKeys) {
       }
     }
     EXPECT_EQ(handle, proof::NextHandleValue()) << scenario.name;
-    proof::RemoveLongTree(tree.root());
   }
 }
 

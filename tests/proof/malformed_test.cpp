@@ -21,7 +21,6 @@ TEST_F(MalformedRecord, EachRecordGivesItsRunResultAndFiles) {
     EXPECT_EQ(scenario.result, proof::RunPatch(tree)) << scenario.name;
     EXPECT_EQ(AllocatedBlocks() - allocated, ReleasedBlocks() - released) << scenario.name;
     proof::CheckScenarioFiles(scenario, tree);
-    proof::RemoveLongTree(tree.root());
   }
 }
 

@@ -1,6 +1,8 @@
 // Tools of the proof suites.
 #include "tests/proof/proof_support.h"
 
+#include "tests/support/fixtures.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -21,12 +23,6 @@ LONG CALLBACK ReportFault(EXCEPTION_POINTERS* info) {
   fflush(stderr);
   TerminateProcess(GetCurrentProcess(), 3);
   return EXCEPTION_CONTINUE_SEARCH;
-}
-
-std::wstring LongForm(const std::string& path) {
-  wchar_t wide[2048];
-  int length = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, 2048);
-  return length > 0 ? L"\\\\?\\" + std::wstring(wide) : std::wstring();
 }
 
 bool IsLead936(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
@@ -128,7 +124,7 @@ std::string FreshConfig(unsigned skins) {
 }
 
 bool MakeLongDir(const std::string& path) {
-  std::wstring full = LongForm(path);
+  std::wstring full = testing_support::LongForm(path);
   // Past "\\?\C:\", each separator ends a folder that may have to be made.
   for (size_t at = full.find(L'\\', 7); at != std::wstring::npos; at = full.find(L'\\', at + 1)) {
     CreateDirectoryW(full.substr(0, at).c_str(), NULL);
@@ -139,48 +135,13 @@ bool MakeLongDir(const std::string& path) {
 }
 
 bool WriteLongFile(const std::string& path, const std::string& content) {
-  HANDLE file = CreateFileW(LongForm(path).c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, NULL);
+  HANDLE file = CreateFileW(testing_support::LongForm(path).c_str(), GENERIC_WRITE, 0, NULL,
+                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
   BOOL ok = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, NULL);
   CloseHandle(file);
   return ok && written == content.size();
-}
-
-std::string ReadLongFile(const std::string& path) {
-  HANDLE file = CreateFileW(LongForm(path).c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
-                            OPEN_EXISTING, 0, NULL);
-  if (file == INVALID_HANDLE_VALUE) return "<missing>";
-  std::string content;
-  char chunk[4096];
-  DWORD got = 0;
-  while (ReadFile(file, chunk, sizeof chunk, &got, NULL) && got > 0) content.append(chunk, got);
-  CloseHandle(file);
-  return content;
-}
-
-void RemoveLongTree(const std::string& path) {
-  std::wstring folder = LongForm(path);
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      std::wstring name = found.cFileName;
-      if (name == L"." || name == L"..") continue;
-      std::wstring child = folder + L"\\" + name;
-      SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        char narrow[2048] = {0};
-        WideCharToMultiByte(CP_ACP, 0, child.c_str() + 4, -1, narrow, sizeof narrow, NULL, NULL);
-        RemoveLongTree(narrow);
-      } else {
-        DeleteFileW(child.c_str());
-      }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-  }
-  RemoveDirectoryW(folder.c_str());
 }
 
 UINT_PTR NextHandleValue() {

@@ -75,10 +75,6 @@ const unsigned kAllSkins = 0xF;
 // fixtures past the ANSI folder limit (248 characters on Windows) can exist.
 bool MakeLongDir(const std::string& path);
 bool WriteLongFile(const std::string& path, const std::string& content);
-// Content of a file, or "<missing>".
-std::string ReadLongFile(const std::string& path);
-// Removes a tree whose paths may pass MAX_PATH.
-void RemoveLongTree(const std::string& path);
 
 // The highest value of 256 event handles created together, then closed.
 // Handles are given out lowest-free-first, so it grows with every kernel or

@@ -217,7 +217,8 @@ int RunPatch(const testing_support::TempTree& tree) {
 void CheckScenarioFiles(const Scenario& scenario, const testing_support::TempTree& tree) {
   for (const Install& install : scenario.installs) {
     std::string config = Expand(install.folder, tree.root()) + "\\Bin\\config.ini";
-    EXPECT_EQ(install.expected, ReadLongFile(config)) << scenario.name << ": " << install.folder;
+    EXPECT_EQ(install.expected, testing_support::ReadWholeFile(config))
+        << scenario.name << ": " << install.folder;
   }
   for (const char* path : scenario.absent) {
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(Expand(path, tree.root()).c_str()))

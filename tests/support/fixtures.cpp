@@ -98,15 +98,7 @@ void TempTree::WriteFile(const std::string& relative, const std::string& content
 }
 
 std::string TempTree::ReadFile(const std::string& relative) const {
-  HANDLE file = CreateFileA(Path(relative).c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
-                            OPEN_EXISTING, 0, NULL);
-  if (file == INVALID_HANDLE_VALUE) return "<missing>";
-  std::string content;
-  char chunk[4096];
-  DWORD got = 0;
-  while (::ReadFile(file, chunk, sizeof chunk, &got, NULL) && got > 0) content.append(chunk, got);
-  CloseHandle(file);
-  return content;
+  return ReadWholeFile(Path(relative));
 }
 
 bool TempTree::Exists(const std::string& relative) const {
@@ -127,26 +119,50 @@ const std::vector<std::string>& AllSkins() {
   return skins;
 }
 
-void RemoveTree(const std::string& path) {
-  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+std::wstring LongForm(const std::string& path) {
+  wchar_t wide[2048];
+  int length = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, 2048);
+  return length > 0 ? L"\\\\?\\" + std::wstring(wide) : std::wstring();
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  HANDLE file = CreateFileW(LongForm(path).c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
+                            OPEN_EXISTING, 0, NULL);
+  if (file == INVALID_HANDLE_VALUE) return "<missing>";
+  std::string content;
+  char chunk[4096];
+  DWORD got = 0;
+  while (::ReadFile(file, chunk, sizeof chunk, &got, NULL) && got > 0) content.append(chunk, got);
+  CloseHandle(file);
+  return content;
+}
+
+namespace {
+
+void RemoveLongTree(const std::wstring& folder) {
+  SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
   if (search != INVALID_HANDLE_VALUE) {
     do {
-      std::string name = found.cFileName;
-      if (name == "." || name == "..") continue;
-      std::string child = path + "\\" + name;
+      std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      std::wstring child = folder + L"\\" + name;
       if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(child);
+        RemoveLongTree(child);
       } else {
-        SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(child.c_str());
+        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(child.c_str());
       }
-    } while (FindNextFileA(search, &found));
+    } while (FindNextFileW(search, &found));
     FindClose(search);
   }
-  RemoveDirectoryA(path.c_str());
+  RemoveDirectoryW(folder.c_str());
 }
+
+}  // namespace
+
+void RemoveTree(const std::string& path) { RemoveLongTree(LongForm(path)); }
 
 void PatcherTest::SetUp() {
   RemoveVarnexKey();

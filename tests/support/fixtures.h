@@ -76,7 +76,15 @@ class TempTree {
 // The four skin files, in their table order.
 const std::vector<std::string>& AllSkins();
 
-// Removes a tree of files and folders; clears read-only marks on the way.
+// The \\?\ form of an absolute ANSI path, which Win32 takes past MAX_PATH.
+std::wstring LongForm(const std::string& path);
+
+// Content of the file at an absolute path (which may pass MAX_PATH), or
+// "<missing>" when it cannot be read.
+std::string ReadWholeFile(const std::string& path);
+
+// Removes a tree of files and folders at an absolute path, paths past
+// MAX_PATH included; clears read-only marks on the way.
 void RemoveTree(const std::string& path);
 
 // Clean registry and a fresh tree for each test.
