@@ -33,14 +33,17 @@ class InstallLocator {
   // Reads the count value and the targets named prefix0, prefix1, ... of the
   // record and processes each target until one fails. Missing and non-string
   // targets are skipped; a string target that cannot be read, or arrives cut
-  // at the buffer's end, fails. Returns 1, -1 or 0 as Run does.
+  // at the buffer's end, fails. Returns 1, -1 or 0 as Run does; -1 also when
+  // the record's values cannot be listed (no memory for the list) once a
+  // count far larger than the record makes a walk index by index too long.
   int ForEachTarget(const char* record_path, const char* count_name, const char* prefix,
                     TargetCallback callback, void* context);
 
   // Drops one trailing '\' or '/' from directory (in place), builds its config
   // path and calls the callback. Returns the callback's answer, or 0 when the
-  // directory is null or empty (before or after the drop), the callback is
-  // null or the path can't be built.
+  // directory is null or empty, is not a full path after the drop (a drive
+  // and its root, or a UNC path), the callback is null or the path can't be
+  // built.
   int ProcessTarget(char* directory, TargetCallback callback, void* context);
 
   // Reads value_name of an open key into buffer, copying at most buffer_size
@@ -57,12 +60,13 @@ class InstallLocator {
   int ValueEquals(const char* sub_key, const char* value_name, const char* expected);
 
  private:
-  // 1 if the open record holds value_name as a REG_SZ of one byte or more.
-  int HoldsText(HKEY record, const char* value_name);
+  // What the walk found at one index.
+  enum TargetOutcome { kTargetUpdated, kTargetFailed, kTargetSkipped, kTargetAbsent };
 
-  // The smallest index above `after` for which the open record holds a value
-  // named prefix followed by that index in decimal, or -1 if there is none.
-  int NextTargetIndex(HKEY record, const char* prefix, int after);
+  // Reads the value prefix<index> of the open record and, when it is a
+  // non-empty REG_SZ, cleans it and processes it with ProcessTarget.
+  TargetOutcome VisitTarget(HKEY record, const char* prefix, int index, TargetCallback callback,
+                            void* context);
 };
 
 #endif  // DISCOVERY_INSTALL_LOCATOR_H_

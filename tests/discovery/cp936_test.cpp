@@ -60,7 +60,11 @@ TEST_F(Cp936, TrailByteBackslashIsPartOfTheName) {
       {L"C:\\\x4E57/", "C:\\" + nai},
       {L"C:\\\x4E57 , 2", "C:\\" + nai},
       {L"C:\\\x4E57\\ ,1.0", "C:\\" + nai},
-      {L"\x4E57", nai},
+      // Not a full path: nothing a double-byte character holds makes one.
+      {L"\x4E57", ""},
+      {L"\x4E57\\\\App", ""},
+      {L"\x4E57:\\App", ""},
+      {L"\\\\\x4E57\\App", "\\\\" + nai + "\\App"},
       {L"C:\\Apps\\\x4E57\x4E57", "C:\\Apps\\" + nai + nai},
       {L"C:\\\x4E57\\\\", "C:\\" + nai + "\\"},
       {L"C:\\App\\", "C:\\App"},

@@ -189,7 +189,8 @@ TEST_F(ProductLookup, CandidatePathThatCannotBeBuiltEndsTheSearch) {
 class TargetWalk : public PatcherTest {};
 
 // How one target text reaches the callback: cut at its last comma, trimmed,
-// one trailing separator dropped.
+// one trailing separator dropped, and refused unless it is then a full path
+// (Win32 would resolve any other against the current folder or drive).
 TEST_F(TargetWalk, TargetTextCleaningTable) {
   static const struct {
     const char* text;
@@ -203,9 +204,27 @@ TEST_F(TargetWalk, TargetTextCleaningTable) {
       {"D:\\Prog\\\\", "D:\\Prog\\"},
       {"  C:\\App  ", "C:\\App"},
       {"D:\\a,b\\c,d", "D:\\a,b\\c"},
-      {"\tC:\\App\t", "\tC:\\App\t"},
+      {"\tC:\\App\t", NULL},
       {"C:\\", "C:"},
-      {"a", "a"},
+      {"z:/", "z:"},
+      {"C:", "C:"},
+      {"C:/App", "C:/App"},
+      {"c:\\App", "c:\\App"},
+      {"\\\\server\\share\\App", "\\\\server\\share\\App"},
+      {"//server/share/", "//server/share"},
+      {" \\/srv\\s ,1", "\\/srv\\s"},
+      {"\\\\?\\C:\\App", "\\\\?\\C:\\App"},
+      {"a", NULL},
+      {"App\\Sub", NULL},
+      {"acc\\t1", NULL},
+      {"C:App", NULL},
+      {"C:..\\App", NULL},
+      {"\\App", NULL},
+      {"/App", NULL},
+      {"\\\\", NULL},
+      {"1:\\App", NULL},
+      {":\\App", NULL},
+      {"CC:\\App", NULL},
       {"C:\\App,", "C:\\App"},
       {"C:\\App/ ", "C:\\App"},
       {"", NULL},
@@ -482,7 +501,8 @@ TEST_F(ProcessTarget, DropsOneSeparatorInTheCallersBuffer) {
       {"C:\\App/", "C:\\App", 1},
       {"C:\\App", "C:\\App", 1},
       {"C:\\\\", "C:\\", 1},
-      {"x/", "x", 1},
+      {"x/", "x", 0},
+      {"C:/", "C:", 1},
       {"\\", "", 0},
       {"/", "", 0},
       {"", "", 0},

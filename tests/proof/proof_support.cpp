@@ -6,6 +6,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <algorithm>
+
 namespace proof {
 
 namespace {
@@ -57,7 +59,11 @@ unsigned Lcg::Next(unsigned bound) {
 
 std::string MakeTargetText(Lcg& random, size_t length, bool dbcs) {
   static const char kPlain[] = "aZ9:._-C";
+  // Half the texts start as a full path would, or nearly so.
+  static const char* const kStarts[] = {"C:\\", "c:/", "Z:",   "\\\\",  "//",   "\\/",
+                                        "C:",   "\\",  "1:\\", " C:\\", "CC:\\"};
   std::string text;
+  if (length >= 4 && random.Next(2)) text = kStarts[random.Next(sizeof kStarts / sizeof *kStarts)];
   while (text.size() < length) {
     unsigned pick = random.Next(100);
     if (dbcs && pick < 25) {
@@ -105,7 +111,12 @@ Expected ExpectedTarget(const std::string& stored, bool dbcs) {
     }
   }
   if (last == text.size() - 1 && (text[last] == '\\' || text[last] == '/')) text.resize(last);
-  if (text.empty()) return none;
+  auto separator = [](char c) { return c == '\\' || c == '/'; };
+  auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+  bool unc = text.size() >= 2 && separator(text[0]) && separator(text[1]);
+  bool drive = text.size() >= 2 && letter(text[0]) && text[1] == ':' &&
+               (text.size() == 2 || separator(text[2]));
+  if (!unc && !drive) return none;
   return {true, text, text + "\\Bin\\config.ini"};
 }
 
@@ -142,6 +153,32 @@ bool WriteLongFile(const std::string& path, const std::string& content) {
   BOOL ok = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, NULL);
   CloseHandle(file);
   return ok && written == content.size();
+}
+
+namespace {
+
+void ListInto(const std::string& folder, std::vector<std::string>* paths) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((testing_support::LongForm(folder) + L"\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    char name[MAX_PATH * 2] = {0};
+    WideCharToMultiByte(CP_ACP, 0, found.cFileName, -1, name, sizeof name, NULL, NULL);
+    if (lstrcmpA(name, ".") == 0 || lstrcmpA(name, "..") == 0) continue;
+    std::string path = folder + "\\" + name;
+    paths->push_back(path);
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ListInto(path, paths);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
+
+}  // namespace
+
+std::vector<std::string> ListTree(const std::string& root) {
+  std::vector<std::string> paths;
+  ListInto(root, &paths);
+  std::sort(paths.begin(), paths.end());
+  return paths;
 }
 
 UINT_PTR NextHandleValue() {

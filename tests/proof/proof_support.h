@@ -49,6 +49,7 @@ class Lcg {
 // double-byte character ends it): blanks, tabs, commas, '\' and '/', letters,
 // digits and, with dbcs, code-page-936 characters (lead bytes 0x81..0xA0 and
 // 0xB0..0xD6, trails 0x40..0xFE but 0x7F, often 0x5C), all defined in GBK.
+// Half of those of 4 bytes or more start like a full path, or nearly.
 std::string MakeTargetText(Lcg& random, size_t length, bool dbcs);
 
 // What the walk makes of a target text, stated from its rules: the text ends
@@ -56,8 +57,9 @@ std::string MakeTargetText(Lcg& random, size_t length, bool dbcs);
 // text is cut at its last comma, blanks (0x20 only) are trimmed from both
 // ends; the target fails if that leaves nothing; one trailing '\' or '/' is
 // dropped unless it is the trail byte of a double-byte character (dbcs);
-// the target fails if that leaves nothing; else the callback gets the
-// directory and directory + "\Bin\config.ini".
+// the target fails unless what is left is a full path (an ASCII letter, ':'
+// and then '\', '/' or nothing; or two leading separators); else the
+// callback gets the directory and directory + "\Bin\config.ini".
 struct Expected {
   bool called;
   std::string directory;
@@ -75,6 +77,10 @@ const unsigned kAllSkins = 0xF;
 // fixtures past the ANSI folder limit (248 characters on Windows) can exist.
 bool MakeLongDir(const std::string& path);
 bool WriteLongFile(const std::string& path, const std::string& content);
+
+// Every file and folder under an absolute path (past MAX_PATH too), as full
+// paths, sorted.
+std::vector<std::string> ListTree(const std::string& root);
 
 // The highest value of 256 event handles created together, then closed.
 // Handles are given out lowest-free-first, so it grows with every kernel or

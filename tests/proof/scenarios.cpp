@@ -3,6 +3,8 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
+
 #include "config/config_ini.h"
 #include "discovery/install_locator.h"
 #include "tests/proof/proof_support.h"
@@ -119,17 +121,30 @@ const std::vector<Scenario>& MalformedScenarios() {
        {a_none},
        -1,
        {}},
-      // Relative folders are passed on as they are; like every relative
-      // Win32 path with a separator, the config path (and the skin probes)
-      // resolve against the process's current folder, here the tree root.
-      // Only a bare file name would go to the Windows folder.
-      {"relative folder", {count(1), first(REG_SZ, Sz("A"))}, {a_new}, 1, {}},
-      {"relative folder with separator", {count(1), first(REG_SZ, Sz("A\\ , 2"))}, {a_new}, 1, {}},
+      // A folder that is not a full path fails before anything is touched:
+      // Win32 would resolve it against the process's current folder or
+      // drive, here the tree root, where @\A stands ready for the update.
+      {"relative folder", {count(1), first(REG_SZ, Sz("A"))}, {a_none}, -1, {}},
+      {"relative folder with separator",
+       {count(2), first(REG_SZ, Sz("A\\ , 2")), b},
+       {a_none, b_kept},
+       -1,
+       {}},
       {"relative folder that does not exist",
        {count(1), first(REG_SZ, Sz("Gone"))},
        {},
        -1,
        {"@\\Gone"}},
+      {"folder relative to the current folder of a drive",
+       {count(1), first(REG_SZ, Sz("^A"))},
+       {a_none},
+       -1,
+       {}},
+      {"folder from the root of the current drive",
+       {count(1), first(REG_SZ, Sz("%\\A"))},
+       {a_none},
+       -1,
+       {}},
       // At the MAX_PATH boundary: probe paths up to 259 characters find the
       // skins; a config path of 259 is written (its skin probes of 265 fail);
       // a config path of 260 is refused before anything is touched.
@@ -157,6 +172,10 @@ std::string Expand(const char* pattern, const std::string& root) {
   for (const char* at = pattern; *at != '\0'; ++at) {
     if (*at == '@') {
       text += root;
+    } else if (*at == '^') {
+      text += root.substr(0, 2);
+    } else if (*at == '%') {
+      text += root.substr(2);
     } else if (*at == '#' || *at == '~') {
       char* end = NULL;
       size_t length = strtoul(at + 1, &end, 10);
@@ -214,16 +233,21 @@ int RunPatch(const testing_support::TempTree& tree) {
   return result;
 }
 
-void CheckScenarioFiles(const Scenario& scenario, const testing_support::TempTree& tree) {
+void CheckScenarioFiles(const Scenario& scenario, const testing_support::TempTree& tree,
+                        const std::vector<std::string>& before) {
+  std::vector<std::string> expected = before;
   for (const Install& install : scenario.installs) {
     std::string config = Expand(install.folder, tree.root()) + "\\Bin\\config.ini";
     EXPECT_EQ(install.expected, testing_support::ReadWholeFile(config))
         << scenario.name << ": " << install.folder;
+    if (install.expected != kMissing && !install.poisoned) expected.push_back(config);
   }
   for (const char* path : scenario.absent) {
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(Expand(path, tree.root()).c_str()))
         << scenario.name << ": " << path;
   }
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(expected, ListTree(tree.root())) << scenario.name;
 }
 
 }  // namespace proof

@@ -14,7 +14,8 @@
 namespace proof {
 
 // A registry value of the record. In texts, '@' stands for the test's tree
-// root, "#N" for 'd's up to a length of N and "~N" for 'x's up to N.
+// root ('^' for its drive, '%' for the rest), "#N" for 'd's up to a length of
+// N and "~N" for 'x's up to N.
 struct RecordValue {
   const char* name;
   DWORD type;
@@ -51,8 +52,11 @@ void BuildScenario(const Scenario& scenario, const testing_support::TempTree& tr
 // One whole run as the entry makes it, from the tree root as the current folder.
 int RunPatch(const testing_support::TempTree& tree);
 
-// Checks the files and folders a run left; failures name the scenario.
-void CheckScenarioFiles(const Scenario& scenario, const testing_support::TempTree& tree);
+// Checks the files and folders a run left, given the tree's listing before
+// the run: only the expected config files may have appeared. Failures name
+// the scenario.
+void CheckScenarioFiles(const Scenario& scenario, const testing_support::TempTree& tree,
+                        const std::vector<std::string>& before);
 
 }  // namespace proof
 
