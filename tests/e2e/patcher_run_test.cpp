@@ -61,6 +61,7 @@ struct Scenario {
   bool installed;  // the product's record exists
   std::vector<Target> targets;
   const char* message;
+  bool relative = false;  // the record names the folders relative to the tree
 };
 
 // Every file and folder under root, by relative path, with what identifies
@@ -146,6 +147,13 @@ TEST_F(EndToEndRun, EachScenarioShowsItsMessageWritesOnlyTargetConfigsAndExitsZe
         {"Two", 4, kUserConfig, kUserConfigUpdated},
         {"Three", 4, nullptr, kFreshConfig}},
        kSuccess},
+      // The tree is the working folder: an update by the relative name would
+      // land in it.
+      {"folder not named by a full path",
+       true,
+       {{"acc\\t1", 4, nullptr, kMissing}},
+       kFailure,
+       true},
   };
   const std::string patcher = e2e::BesideThisProgram(PATCHER_EXE);
   for (const Scenario& s : scenarios) {
@@ -159,7 +167,7 @@ TEST_F(EndToEndRun, EachScenarioShowsItsMessageWritesOnlyTargetConfigsAndExitsZe
       if (t.config_before != nullptr) {
         tree.WriteFile(std::string(t.folder) + "\\Bin\\config.ini", t.config_before);
       }
-      target_values.push_back(tree.Path(t.folder));
+      target_values.push_back(s.relative ? t.folder : tree.Path(t.folder));
     }
     // Other products' records are enumerated and passed over.
     Record other("Other");

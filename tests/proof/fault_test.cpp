@@ -22,10 +22,12 @@ using testing_support::Record;
 
 class FaultAllocation : public PatcherTest {};
 
-// One record with two targets, A and B, each with all four skins. A run takes
-// its blocks in this order: the record's candidate path, the SoftWareID read,
-// the TargetNum read, then per target its Target read, its config path and
-// its four skin probe paths.
+// One record with two targets, A and B, each with all four skins, at the
+// indices 0 and 7 of a count of 0x7FFFFFFF. A run takes its blocks in this
+// order: the record's candidate path, the SoftWareID read, the TargetNum
+// read, then per target its Target read, its config path and its four skin
+// probe paths, and between the two targets the list of the record's indices
+// past the gap at 1.
 TEST_F(FaultAllocation, EachAllocationPointOfARunFailsAsExpected) {
   const std::string full = FreshConfig(kAllSkins);
   auto without = [](int k) { return FreshConfig(kAllSkins & ~(1u << k)); };
@@ -43,6 +45,9 @@ TEST_F(FaultAllocation, EachAllocationPointOfARunFailsAsExpected) {
   for (int k = 0; k < 4; ++k) {
     rows.push_back({"A probe " + std::to_string(k), -1, without(k), kMissing});
   }
+  // Without the list the rest of the walk is unknown: a failure, not "not
+  // installed" and not a success.
+  rows.push_back({"index list", -1, full, kMissing});
   rows.push_back({"B read", -1, full, kMissing});
   rows.push_back({"B config path", -1, full, kMissing});
   for (int k = 0; k < 4; ++k)
@@ -51,7 +56,9 @@ TEST_F(FaultAllocation, EachAllocationPointOfARunFailsAsExpected) {
 
   {
     Record record("Product");
-    record.MakeProduct({tree_.Path("A"), tree_.Path("B")});
+    record.MakeProduct({tree_.Path("A")});
+    record.SetDword("TargetNum", 0x7FFFFFFF);
+    record.SetString("Target7", tree_.Path("B"));
   }
   for (size_t n = 1; n <= rows.size(); ++n) {
     const Row& row = rows[n - 1];

@@ -5,6 +5,7 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <algorithm>
 
@@ -157,6 +158,71 @@ bool WriteLongFile(const std::string& path, const std::string& content) {
 
 namespace {
 
+typedef LONG(WINAPI* QueryFunction)(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD);
+typedef LONG(WINAPI* EnumFunction)(HKEY, DWORD, LPSTR, LPDWORD, LPDWORD, LPDWORD, LPBYTE, LPDWORD);
+typedef LONG(WINAPI* InfoFunction)(HKEY, LPSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD, LPDWORD,
+                                   LPDWORD, LPDWORD, LPDWORD, LPDWORD, PFILETIME);
+QueryFunction g_query = NULL;
+EnumFunction g_enum = NULL;
+InfoFunction g_info = NULL;
+long g_queries = 0;
+long g_enumerations = 0;
+long g_infos = 0;
+
+LONG WINAPI CountQuery(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                       LPDWORD size) {
+  ++g_queries;
+  return g_query(key, name, reserved, type, data, size);
+}
+
+LONG WINAPI CountEnum(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD reserved,
+                      LPDWORD type, LPBYTE data, LPDWORD size) {
+  ++g_enumerations;
+  return g_enum(key, index, name, name_size, reserved, type, data, size);
+}
+
+LONG WINAPI CountInfo(HKEY key, LPSTR class_name, LPDWORD class_size, LPDWORD reserved,
+                      LPDWORD subkeys, LPDWORD subkey_length, LPDWORD class_length, LPDWORD values,
+                      LPDWORD value_name_length, LPDWORD value_length, LPDWORD security,
+                      PFILETIME written) {
+  ++g_infos;
+  return g_info(key, class_name, class_size, reserved, subkeys, subkey_length, class_length, values,
+                value_name_length, value_length, security, written);
+}
+
+// Sets this program's import entry for ADVAPI32's `name` to `function` and
+// returns what it held, or null when there is no such entry.
+void* Redirect(const char* name, void* function) {
+  BYTE* base = reinterpret_cast<BYTE*>(GetModuleHandleA(NULL));
+  const IMAGE_NT_HEADERS* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+      base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& imports =
+      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  for (const IMAGE_IMPORT_DESCRIPTOR* dll =
+           reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+       dll->Name != 0; ++dll) {
+    if (lstrcmpiA(reinterpret_cast<const char*>(base + dll->Name), "advapi32.dll") != 0) continue;
+    const IMAGE_THUNK_DATA* names =
+        reinterpret_cast<const IMAGE_THUNK_DATA*>(base + dll->OriginalFirstThunk);
+    IMAGE_THUNK_DATA* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->FirstThunk);
+    for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+      const IMAGE_IMPORT_BY_NAME* entry =
+          reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+      if (strcmp(reinterpret_cast<const char*>(entry->Name), name) != 0) continue;
+      DWORD old = 0;
+      if (!VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &old)) {
+        return NULL;
+      }
+      void* previous = reinterpret_cast<void*>(slots->u1.Function);
+      slots->u1.Function = reinterpret_cast<ULONG_PTR>(function);
+      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old, &old);
+      return previous;
+    }
+  }
+  return NULL;
+}
+
 void ListInto(const std::string& folder, std::vector<std::string>* paths) {
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW((testing_support::LongForm(folder) + L"\\*").c_str(), &found);
@@ -173,6 +239,28 @@ void ListInto(const std::string& folder, std::vector<std::string>* paths) {
 }
 
 }  // namespace
+
+RegistryCalls::RegistryCalls() {
+  g_query = reinterpret_cast<QueryFunction>(
+      Redirect("RegQueryValueExA", reinterpret_cast<void*>(CountQuery)));
+  g_enum =
+      reinterpret_cast<EnumFunction>(Redirect("RegEnumValueA", reinterpret_cast<void*>(CountEnum)));
+  g_info = reinterpret_cast<InfoFunction>(
+      Redirect("RegQueryInfoKeyA", reinterpret_cast<void*>(CountInfo)));
+  installed_ = g_query != NULL && g_enum != NULL && g_info != NULL;
+  Reset();
+}
+
+RegistryCalls::~RegistryCalls() {
+  if (g_query != NULL) Redirect("RegQueryValueExA", reinterpret_cast<void*>(g_query));
+  if (g_enum != NULL) Redirect("RegEnumValueA", reinterpret_cast<void*>(g_enum));
+  if (g_info != NULL) Redirect("RegQueryInfoKeyA", reinterpret_cast<void*>(g_info));
+}
+
+void RegistryCalls::Reset() { g_queries = g_enumerations = g_infos = 0; }
+long RegistryCalls::queries() const { return g_queries; }
+long RegistryCalls::enumerations() const { return g_enumerations; }
+long RegistryCalls::infos() const { return g_infos; }
 
 std::vector<std::string> ListTree(const std::string& root) {
   std::vector<std::string> paths;

@@ -78,6 +78,27 @@ const unsigned kAllSkins = 0xF;
 bool MakeLongDir(const std::string& path);
 bool WriteLongFile(const std::string& path, const std::string& content);
 
+// Counts this program's calls of RegQueryValueExA, RegEnumValueA and
+// RegQueryInfoKeyA while it exists: its import entries for them point at
+// forwarders that count each call and pass it on to the real function.
+class RegistryCalls {
+ public:
+  RegistryCalls();
+  ~RegistryCalls();
+  RegistryCalls(const RegistryCalls&) = delete;
+  RegistryCalls& operator=(const RegistryCalls&) = delete;
+
+  // Whether every entry was redirected (the counts are meaningful).
+  bool installed() const { return installed_; }
+  void Reset();
+  long queries() const;
+  long enumerations() const;
+  long infos() const;
+
+ private:
+  bool installed_ = false;
+};
+
 // Every file and folder under an absolute path (past MAX_PATH too), as full
 // paths, sorted.
 std::vector<std::string> ListTree(const std::string& root);

@@ -1,15 +1,18 @@
 // Generated inputs read from the registry into buffers that end flush against
 // a no-access page: any read or write past a buffer ends the run with the row
 // that caused it. Results are checked against the rules, not the code.
-// ORVANE_SWEEP_TEXTS sets the number of generated target texts (default 3000).
+// ORVANE_SWEEP_TEXTS sets the number of generated target texts (default 3000),
+// ORVANE_SWEEP_RECORDS the number of generated records for the walk (40).
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "discovery/install_locator.h"
 #include "driver/text_helpers.h"
 #include "gtest/gtest.h"
+#include "tests/discovery/target_recorder.h"
 #include "tests/proof/proof_support.h"
 #include "tests/support/fixtures.h"
 
@@ -171,6 +174,242 @@ TEST_F(SweepRegistryValue, EveryTypeAndSizeCopiesAtMostTheBufferAndNothingElse) 
         EXPECT_EQ(0, locator.ValueEquals(record.path().c_str(), "V", shorter.c_str())) << row;
       }
     }
+  }
+}
+
+// A generated record for the walk: its values besides TargetNum, its count,
+// and the callback's answers.
+struct WalkValue {
+  std::string name;
+  DWORD type;
+  std::string data;
+  int index;  // the index the walk spells this name for, or -1 if none
+};
+
+struct WalkRecord {
+  std::vector<WalkValue> values;
+  DWORD count;
+  std::vector<int> answers;
+};
+
+std::string RandomCase(proof::Lcg& random, const std::string& text) {
+  std::string out = text;
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z' && random.Next(2)) c = static_cast<char>(c - 'a' + 'A');
+    if (c >= 'A' && c <= 'Z' && random.Next(2)) c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+// Gaps of every length, now and then a jump towards the top of the range,
+// every value type, names in any letter case, names the walk never spells,
+// texts that fail, and a count below, at or far above the highest index.
+WalkRecord MakeWalkRecord(proof::Lcg& random, size_t kind) {
+  static const DWORD kSkipped[] = {REG_DWORD,    REG_EXPAND_SZ, REG_BINARY,
+                                   REG_MULTI_SZ, REG_NONE,      REG_QWORD};
+  static const char* const kFailing[] = {"",      "   ",    ",x",       "rel\\dir",
+                                         "C:rel", "\\root", "C:\\Long,"};
+  static const char* const kNeverSpelled[] = {
+      "Target007", "Target 5", "Target+5",  "Target-1",     "Target2147483647", "Target",
+      "Target5x",  "Targe5",   "XTarget5",  "Target0x10",   "Target4294967297", "Target\xB9",
+      "Target 0",  "Target00", "Target1.0", "TargetTarget1"};
+  WalkRecord record;
+  unsigned tier = random.Next(10);
+  unsigned n = tier < 4   ? 3 + random.Next(28)
+               : tier < 8 ? 30 + random.Next(271)
+                          : 300 + random.Next(2701);
+  unsigned failing_odds = 2 * n;     // about one record in three holds a failing text
+  unsigned spread = random.Next(3);  // dense, gappy, or sparse with jumps towards the top
+  long long index = random.Next(4) ? 0 : random.Next(20);
+  for (unsigned k = 0; k < n && index <= 0x7FFFFFFE; ++k) {
+    WalkValue value;
+    value.index = static_cast<int>(index);
+    value.name = (random.Next(5) ? std::string("Target") : RandomCase(random, "target")) +
+                 std::to_string(index);
+    unsigned pick = random.Next(100);
+    if (pick < 55) {
+      value.type = REG_SZ;
+      if (random.Next(failing_odds) == 0) {
+        value.data = kFailing[random.Next(sizeof kFailing / sizeof *kFailing)];
+        if (value.data == "C:\\Long,") value.data += std::string(300, 'x');
+      } else {
+        value.data = "C:\\T" + std::to_string(index) + (random.Next(3) ? "" : "\\ , 1.0");
+      }
+      value.data += '\0';
+    } else if (pick < 60) {
+      value.type = REG_SZ;  // size 0: skipped
+    } else {
+      value.type = kSkipped[random.Next(sizeof kSkipped / sizeof *kSkipped)];
+      value.data = "C:\\Skipped" + std::to_string(index) + '\0';
+    }
+    record.values.push_back(value);
+    unsigned gap = random.Next(100);
+    if (spread == 0) {
+      index += gap < 80 ? 1 : 2 + random.Next(2);
+    } else if (spread == 1) {
+      index += gap < 60 ? 1 : gap < 85 ? 2 + random.Next(4) : 6 + random.Next(995);
+    } else {
+      index += gap < 70 ? 1 : gap < 97 ? 2 + random.Next(1000) : random.Next(0x7FFFFFFF);
+    }
+  }
+  int highest = record.values.back().index;
+  for (unsigned k = 0; k < n / 10 + 1; ++k) {
+    WalkValue value = {kNeverSpelled[random.Next(sizeof kNeverSpelled / sizeof *kNeverSpelled)],
+                       REG_SZ, std::string("C:\\Never", 9), -1};
+    // Longer than any name of ours, and listed before or after them.
+    if (random.Next(4) == 0) value.name = std::string(70, static_cast<char>('A' + random.Next(26)));
+    bool taken = false;
+    for (const WalkValue& other : record.values) taken = taken || other.name == value.name;
+    if (!taken) record.values.push_back(value);
+  }
+  // The count's kind goes round with the record's number, so every kind is walked.
+  const DWORD top = static_cast<DWORD>(highest);
+  switch (kind % 8) {
+    case 0:
+    case 1:
+      record.count = 0x7FFFFFFF;
+      break;
+    case 2:
+      record.count = top + 1;
+      break;
+    case 3:
+      record.count = top;
+      break;
+    case 4:
+      record.count = top / 2 + random.Next(top / 2 + 1);
+      break;
+    case 5:
+      record.count = top + 1 + random.Next(0x7FFFFFFF - top);
+      break;
+    case 6:
+      record.count = (kind / 8) % 2 ? 0 : 0x80000000u + random.Next(0x7FFFFFFF);
+      break;
+    default:
+      record.count = 1 + random.Next(3);
+  }
+  // Now and then the callback fails a target somewhere along the walk.
+  if (random.Next(4) == 0) {
+    record.answers.assign(random.Next(n / 2 + 1), 1);
+    record.answers.push_back(0);
+  }
+  return record;
+}
+
+// The walk as its rules state it: every index from 0 to the count's end in
+// turn, each read by its own name. Indices more than 64 away from any value
+// the record was given are left out: the test wrote nothing there.
+int PlainWalk(HKEY key, const WalkRecord& record, std::vector<Call>* calls) {
+  if (record.count == 0) return 0;
+  const int end = static_cast<int>(record.count);
+  std::vector<long long> written;
+  for (const WalkValue& value : record.values) {
+    if (value.index >= 0) written.push_back(value.index);
+  }
+  std::sort(written.begin(), written.end());
+  int result = -1;
+  size_t next = 0;
+  for (int i = 0; i < end; ++i) {
+    while (next < written.size() && written[next] < i) ++next;
+    if (next == written.size()) {
+      if (written.empty() || i > written.back() + 64) break;
+    } else if (written[next] - i > 64 && (next == 0 || i - written[next - 1] > 64)) {
+      i = static_cast<int>(written[next] - 64);
+    }
+    char name[32];
+    wsprintfA(name, "Target%d", i);
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExA(key, name, NULL, &type, NULL, &size) != ERROR_SUCCESS) continue;
+    if (type != REG_SZ || size == 0) continue;
+    std::string data(size, '\0');
+    if (RegQueryValueExA(key, name, NULL, &type, reinterpret_cast<BYTE*>(&data[0]), &size) !=
+        ERROR_SUCCESS) {
+      ADD_FAILURE() << "cannot read " << name;
+      return -2;
+    }
+    Expected expected = proof::ExpectedTarget(data.substr(0, size), false);
+    if (!expected.called) return -1;
+    calls->push_back({expected.directory, expected.config_path});
+    size_t call = calls->size() - 1;
+    if (call < record.answers.size() && record.answers[call] == 0) return -1;
+    result = 1;
+  }
+  return result;
+}
+
+// The first index at which the record holds no value of the walk's spelling.
+long FirstGap(const WalkRecord& record) {
+  std::vector<long long> written;
+  for (const WalkValue& value : record.values) {
+    if (value.index >= 0) written.push_back(value.index);
+  }
+  std::sort(written.begin(), written.end());
+  long gap = 0;
+  for (long long index : written) {
+    if (index != gap) break;
+    ++gap;
+  }
+  return gap;
+}
+
+class SweepTargetWalk : public PatcherTest {};
+
+// Generated records walked by ForEachTarget and by the plain walk above give
+// the same calls, in the same order, and the same result; and the walk's
+// registry calls stay within about the smaller of one query per index and one
+// pass over the record's values, plus the reads of the targets it uses.
+// ORVANE_SWEEP_RECORDS sets the number of records (default 40).
+TEST_F(SweepTargetWalk, GeneratedRecordsGiveThePlainWalksCallsAtTheCostOfTheRecord) {
+  proof::RegistryCalls counted;
+  ASSERT_TRUE(counted.installed());
+  proof::Lcg random(0x3A1C);
+  size_t records = proof::SizeFromEnvironment("ORVANE_SWEEP_RECORDS", 40);
+  InstallLocator locator;
+  int failures = 0;
+  for (size_t r = 0; r < records && failures < 5; ++r) {
+    WalkRecord generated = MakeWalkRecord(random, r);
+    testing_support::RemoveVarnexKey();
+    Record record("Walk");
+    record.SetDword("TargetNum", generated.count);
+    long strings = 0;
+    for (const WalkValue& value : generated.values) {
+      record.SetRaw(value.name, value.type, value.data.data(),
+                    static_cast<DWORD>(value.data.size()));
+      if (value.type == REG_SZ && value.index >= 0 &&
+          value.index < static_cast<int>(generated.count)) {
+        ++strings;
+      }
+    }
+    std::vector<Call> expected_calls;
+    int expected = PlainWalk(record.key(), generated, &expected_calls);
+
+    testing_support::TargetRecorder recorder;
+    recorder.answers = generated.answers;
+    counted.Reset();
+    int result = locator.ForEachTarget(record.path().c_str(), "TargetNum", "Target",
+                                       testing_support::TargetRecorder::Callback, &recorder);
+    long calls = counted.queries() + counted.enumerations() + counted.infos();
+    std::vector<Call> walked;
+    for (const auto& call : recorder.calls) walked.push_back({call.directory, call.config_path});
+
+    std::string row = "record " + std::to_string(r) + ": " +
+                      std::to_string(generated.values.size()) + " values, TargetNum " +
+                      std::to_string(generated.count);
+    // One query an index up to the count, or the indices before the first
+    // gap and one pass over the values; plus the reads of the strings. Both
+    // with the count's read and the record's size.
+    long values = static_cast<long>(generated.values.size()) + 1;
+    long indices = static_cast<int>(generated.count) > 0 ? static_cast<long>(generated.count) : 0;
+    long bound = std::min(indices, FirstGap(generated) + values + 1) + 3 * strings + 4;
+    bool same = result == expected && walked.size() == expected_calls.size();
+    for (size_t k = 0; same && k < walked.size(); ++k) {
+      same = walked[k].directory == expected_calls[k].directory &&
+             walked[k].config_path == expected_calls[k].config_path;
+    }
+    EXPECT_TRUE(same) << row << ": result " << result << " with " << walked.size()
+                      << " calls, the plain walk " << expected << " with " << expected_calls.size();
+    EXPECT_LE(calls, bound) << row;
+    EXPECT_LE(counted.enumerations(), values + 1) << row << ": the values were listed twice";
+    if (!same || calls > bound || counted.enumerations() > values + 1) ++failures;
   }
 }
 
