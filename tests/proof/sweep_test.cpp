@@ -388,8 +388,7 @@ TEST_F(SweepTargetWalk, GeneratedRecordsGiveThePlainWalksCallsAtTheCostOfTheReco
     int result = locator.ForEachTarget(record.path().c_str(), "TargetNum", "Target",
                                        testing_support::TargetRecorder::Callback, &recorder);
     long calls = counted.queries() + counted.enumerations() + counted.infos();
-    std::vector<Call> walked;
-    for (const auto& call : recorder.calls) walked.push_back({call.directory, call.config_path});
+    const auto& walked = recorder.calls;
 
     std::string row = "record " + std::to_string(r) + ": " +
                       std::to_string(generated.values.size()) + " values, TargetNum " +
