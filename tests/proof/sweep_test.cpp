@@ -295,17 +295,23 @@ WalkRecord MakeWalkRecord(proof::Lcg& random, size_t kind) {
   return record;
 }
 
+// The indices the test wrote a value for, of any type, ascending.
+std::vector<long long> WrittenIndices(const WalkRecord& record) {
+  std::vector<long long> written;
+  for (const WalkValue& value : record.values) {
+    if (value.index >= 0) written.push_back(value.index);
+  }
+  std::sort(written.begin(), written.end());
+  return written;
+}
+
 // The walk as its rules state it: every index from 0 to the count's end in
 // turn, each read by its own name. Indices more than 64 away from any value
 // the record was given are left out: the test wrote nothing there.
 int PlainWalk(HKEY key, const WalkRecord& record, std::vector<Call>* calls) {
   if (record.count == 0) return 0;
   const int end = static_cast<int>(record.count);
-  std::vector<long long> written;
-  for (const WalkValue& value : record.values) {
-    if (value.index >= 0) written.push_back(value.index);
-  }
-  std::sort(written.begin(), written.end());
+  const std::vector<long long> written = WrittenIndices(record);
   int result = -1;
   size_t next = 0;
   for (int i = 0; i < end; ++i) {
@@ -338,13 +344,8 @@ int PlainWalk(HKEY key, const WalkRecord& record, std::vector<Call>* calls) {
 
 // The first index at which the record holds no value of the walk's spelling.
 long FirstGap(const WalkRecord& record) {
-  std::vector<long long> written;
-  for (const WalkValue& value : record.values) {
-    if (value.index >= 0) written.push_back(value.index);
-  }
-  std::sort(written.begin(), written.end());
   long gap = 0;
-  for (long long index : written) {
+  for (long long index : WrittenIndices(record)) {
     if (index != gap) break;
     ++gap;
   }
