@@ -201,7 +201,7 @@ TEST(UpdateTarget, ExistingConfigKeepsOtherContentAndGetsOurValuesInPlace) {
                  "Owner = Front desk \r\n"
                  "\r\n"
                  "[Setting Infor]\r\n"
-                 "UILangFlag = 1\r\n"
+                 "uilangflag = 1\r\n"
                  "; volume is per user\r\n"
                  "Volume=7\r\n"
                  "DelayPlayTimeInHearingMode=900\r\n"
@@ -223,7 +223,7 @@ TEST(UpdateTarget, ExistingConfigKeepsOtherContentAndGetsOurValuesInPlace) {
       "[General]",
       "Owner=Front desk",
       "[Setting Infor]",
-      "UILangFlag=2",
+      "uilangflag=2",  // names match in any letter case; the file's spelling stays
       "; volume is per user",
       "Volume=7",
       "DelayPlayTimeInHearingMode=1500",
@@ -239,6 +239,18 @@ TEST(UpdateTarget, ExistingConfigKeepsOtherContentAndGetsOurValuesInPlace) {
       "z=1",
   };
   EXPECT_EQ(expected, LogicalLines(tree.ReadFile(kConfig)));
+}
+
+// A first update finds no config.ini: the attribute reset fails without
+// creating anything (FreshInstallGetsEverySettingAndSkinInOrder shows that the
+// profile write after it creates the file).
+TEST(UpdateTarget, AttributeResetOfAMissingConfigFailsAndCreatesNothing) {
+  TempTree tree;
+  tree.MakeDir("App\\Bin");
+  SetLastError(0xDEADBEEF);
+  EXPECT_FALSE(SetFileAttributesA(tree.Path(kConfig).c_str(), FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+  EXPECT_FALSE(tree.Exists(kConfig));
 }
 
 TEST(UpdateTarget, MarkedConfigIsMadeNormalThenUpdated) {

@@ -45,13 +45,26 @@ TEST(TextHelpers, JoinStringsTable) {
   }
 }
 
-TEST(TextHelpers, JoinStringsKeepsTextsLongerThanTheFormatterLimit) {
-  // wsprintfA stops at 1023 characters; a longer join must still be whole.
-  std::string first(700, 'a'), second(600, 'b'), third(5, 'c');
-  char* joined = JoinStrings(first.c_str(), second.c_str(), third.c_str());
-  ASSERT_NE(nullptr, joined);
-  EXPECT_EQ(first + second + third, std::string(joined));
-  ReleaseString(joined);
+TEST(TextHelpers, JoinStringsKeepsTextsAtAndPastTheFormatterLimit) {
+  // wsprintfA writes at most 1023 characters and a terminator: joins up to
+  // that length go through it, longer ones are copied piecewise. Each must
+  // come out whole.
+  static const size_t lengths[] = {1022, 1023, 1024, 1305};
+  for (size_t length : lengths) {
+    std::string first(length / 2, 'a'), second(length - length / 2 - 5, 'b'), third(5, 'c');
+    char* joined = JoinStrings(first.c_str(), second.c_str(), third.c_str());
+    ASSERT_NE(nullptr, joined) << length;
+    EXPECT_EQ(first + second + third, std::string(joined)) << length;
+    ReleaseString(joined);
+  }
+}
+
+// The process heap answers a request it cannot meet with null, not with an
+// exception (none is asked for), and AllocBlock passes that on uncounted.
+TEST(TextHelpers, AllocBlockPassesOnTheHeapsRefusal) {
+  long allocated = AllocatedBlocks();
+  EXPECT_EQ(nullptr, AllocBlock(static_cast<size_t>(-16)));
+  EXPECT_EQ(allocated, AllocatedBlocks());
 }
 
 TEST(TextHelpers, JoinStringsReportsAllocationFailure) {

@@ -34,7 +34,10 @@ std::string Upper(std::string text) {
 class PatcherImage : public ::testing::Test {
  protected:
   void SetUp() override {
-    bytes_ = ReadWholeFile(e2e::BesideThisProgram(PATCHER_EXE));
+    const std::string patcher = e2e::PatcherUnderTest(PATCHER_EXE);
+    RecordProperty("patcher", patcher);
+    name_ = patcher.substr(patcher.find_last_of("\\/") + 1);
+    bytes_ = ReadWholeFile(patcher);
     ASSERT_GT(bytes_.size(), sizeof(IMAGE_DOS_HEADER));
     const IMAGE_DOS_HEADER* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(bytes_.data());
     ASSERT_EQ(IMAGE_DOS_SIGNATURE, dos->e_magic);
@@ -55,6 +58,7 @@ class PatcherImage : public ::testing::Test {
     return 0;
   }
 
+  std::string name_;  // the file's name, without its folder
   std::string bytes_;
   const IMAGE_NT_HEADERS32* nt_ = nullptr;
 };
@@ -94,12 +98,26 @@ TEST_F(ExecutableImage, ImportsOnlyKernelUserAndAdvapi) {
   EXPECT_EQ(0u, nt_->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT].Size);
 }
 
+// Windows' installer detection takes a program without a manifest whose file
+// name holds one of these words for an installer and elevates it by itself;
+// its Program Compatibility Assistant may then report a failed installation.
+// It also reads the version resource, and a manifest naming an execution level
+// turns it off: the resources test below shows there is neither. Wine has no
+// such detection.
+TEST_F(ExecutableImage, NameHasNoWordWindowsTakesForAnInstaller) {
+  ASSERT_FALSE(name_.empty());
+  for (const char* word : {"SETUP", "INSTALL", "UPDATE", "PATCH"}) {
+    EXPECT_EQ(std::string::npos, Upper(name_).find(word)) << name_ << " holds " << word;
+  }
+}
+
 // The module mapped as data, so its resources can be read without running it.
 class ExecutableResources : public ::testing::Test {
  protected:
   void SetUp() override {
-    module_ =
-        LoadLibraryExA(e2e::BesideThisProgram(PATCHER_EXE).c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+    const std::string patcher = e2e::PatcherUnderTest(PATCHER_EXE);
+    RecordProperty("patcher", patcher);
+    module_ = LoadLibraryExA(patcher.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(nullptr, module_);
   }
   void TearDown() override {

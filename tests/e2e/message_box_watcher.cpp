@@ -139,4 +139,13 @@ std::string BesideThisProgram(const char* file_name) {
   return folder + file_name;
 }
 
+std::string PatcherUnderTest(const char* built_name) {
+  std::string path(32768, '\0');
+  DWORD length =
+      GetEnvironmentVariableA("ORVANE_PATCHER", &path[0], static_cast<DWORD>(path.size()));
+  if (length == 0 || length >= path.size()) return BesideThisProgram(built_name);
+  path.resize(length);
+  return path;
+}
+
 }  // namespace e2e

@@ -59,6 +59,12 @@ BoxedRun RunAndAnswer(const std::string& program, const std::string& working_dir
 // Full path of a file in the folder of the running executable.
 std::string BesideThisProgram(const char* file_name);
 
+// The patcher that the executable and end-to-end tests examine: the file that
+// the environment variable ORVANE_PATCHER names (a Windows path; the suite's
+// signed check points it at the signed release), else built_name beside this
+// program.
+std::string PatcherUnderTest(const char* built_name);
+
 }  // namespace e2e
 
 #endif  // TESTS_E2E_MESSAGE_BOX_WATCHER_H_

@@ -155,7 +155,8 @@ TEST_F(EndToEndRun, EachScenarioShowsItsMessageWritesOnlyTargetConfigsAndExitsZe
        kFailure,
        true},
   };
-  const std::string patcher = e2e::BesideThisProgram(PATCHER_EXE);
+  const std::string patcher = e2e::PatcherUnderTest(PATCHER_EXE);
+  RecordProperty("patcher", patcher);
   for (const Scenario& s : scenarios) {
     SCOPED_TRACE(s.name);
     testing_support::RemoveVarnexKey();

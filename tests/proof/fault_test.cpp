@@ -155,4 +155,47 @@ TEST_F(FaultConfig, FolderInPlaceOfTheFileFailsTheRunAndStaysAsItWas) {
   ExpectOthersUntouched();
 }
 
+// Registry reads that fail part way. Neither can be brought about inside a
+// run, so each shows the platform behaviour a run relies on.
+class FaultRegistry : public PatcherTest {};
+
+// The reader asks for a value's size, then reads it with that size: a value
+// that grew in between is refused with ERROR_MORE_DATA and its new size, never
+// cut, so nothing is taken from the read. (Windows leaves the buffer's content
+// undefined then; the reader copies nothing from it.)
+TEST_F(FaultRegistry, ReadWithTheSizeOfAShorterValueIsRefused) {
+  Record record("Product");
+  record.SetString("Target0", "C:\\Longer");
+  BYTE buffer[16];
+  DWORD size = sizeof "C:\\App";
+  EXPECT_EQ(ERROR_MORE_DATA, RegQueryValueExA(record.key(), "Target0", NULL, NULL, buffer, &size));
+  EXPECT_EQ(sizeof "C:\\Longer", size);
+}
+
+// A record whose path (264 characters) Wine refuses to open, as it refuses
+// every sub-key path past 260 (Windows opens it), is no match, and the search
+// goes on to the product's record. The record is not the product's, so the run
+// is the same on both.
+TEST_F(FaultRegistry, RecordThatCannotBeOpenedByItsPathIsPassedOver) {
+  HKEY parent = NULL;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, testing_support::kInstalledPath, 0,
+                                           NULL, 0, KEY_ALL_ACCESS, NULL, &parent, NULL));
+  // Made through its parent: the full path is too long for Wine.
+  const std::string name(230, 'A');
+  HKEY other = NULL;
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegCreateKeyExA(parent, name.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &other, NULL));
+  const char id[] = "Varnex_Other";
+  RegSetValueExA(other, "SoftWareID", 0, REG_SZ, reinterpret_cast<const BYTE*>(id), sizeof id);
+  RegCloseKey(other);
+  RegCloseKey(parent);
+  {
+    Record record("Product");
+    record.MakeProduct({tree_.Path("A")});
+  }
+  tree_.MakeInstall("A", testing_support::AllSkins());
+  EXPECT_EQ(1, proof::RunPatch(tree_));
+  EXPECT_EQ(FreshConfig(kAllSkins), tree_.ReadFile("A\\Bin\\config.ini"));
+}
+
 }  // namespace
