@@ -246,18 +246,17 @@ int InstallLocator::ForEachTarget(const char* record_path, const char* count_nam
   // index, once the indices left outnumber the record's values, one pass over
   // those values tells which indices are worth a query.
   DWORD values = 0;
-  int counted = 0;
+  int gap_seen = 0;
   int i = 0;
   TargetOutcome outcome = kTargetSkipped;
   for (; i < end; ++i) {
     outcome = VisitTarget(record, prefix, i, callback, context);
     if (outcome == kTargetFailed) break;
     if (outcome == kTargetUpdated) result = 1;
-    if (outcome != kTargetAbsent) continue;
-    if (!counted) {
-      counted = 1;
-      values = ListableValues(record, prefix);
-    }
+    if (outcome != kTargetAbsent || gap_seen) continue;
+    // Only the first gap decides: past it the indices left only shrink.
+    gap_seen = 1;
+    values = ListableValues(record, prefix);
     if (static_cast<DWORD>(end - 1 - i) > values) break;
   }
   if (outcome == kTargetFailed) {
