@@ -2,6 +2,7 @@
 #include "tests/proof/proof_support.h"
 
 #include "tests/support/fixtures.h"
+#include "tests/support/import_entry.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -190,37 +191,8 @@ LONG WINAPI CountInfo(HKEY key, LPSTR class_name, LPDWORD class_size, LPDWORD re
                 value_name_length, value_length, security, written);
 }
 
-// Sets this program's import entry for ADVAPI32's `name` to `function` and
-// returns what it held, or null when there is no such entry.
 void* Redirect(const char* name, void* function) {
-  BYTE* base = reinterpret_cast<BYTE*>(GetModuleHandleA(NULL));
-  const IMAGE_NT_HEADERS* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
-      base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-  const IMAGE_DATA_DIRECTORY& imports =
-      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  for (const IMAGE_IMPORT_DESCRIPTOR* dll =
-           reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
-       dll->Name != 0; ++dll) {
-    if (lstrcmpiA(reinterpret_cast<const char*>(base + dll->Name), "advapi32.dll") != 0) continue;
-    const IMAGE_THUNK_DATA* names =
-        reinterpret_cast<const IMAGE_THUNK_DATA*>(base + dll->OriginalFirstThunk);
-    IMAGE_THUNK_DATA* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->FirstThunk);
-    for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
-      const IMAGE_IMPORT_BY_NAME* entry =
-          reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-      if (strcmp(reinterpret_cast<const char*>(entry->Name), name) != 0) continue;
-      DWORD old = 0;
-      if (!VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &old)) {
-        return NULL;
-      }
-      void* previous = reinterpret_cast<void*>(slots->u1.Function);
-      slots->u1.Function = reinterpret_cast<ULONG_PTR>(function);
-      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old, &old);
-      return previous;
-    }
-  }
-  return NULL;
+  return testing_support::RedirectImport("advapi32.dll", name, function);
 }
 
 void ListInto(const std::string& folder, std::vector<std::string>* paths) {
