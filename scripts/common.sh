@@ -1,0 +1,78 @@
+# shellcheck shell=bash
+# Sourced, not run, by the project's scripts: the one CMake configure line, the
+# Wine environment, the code-page-936 locale, and a private X display that the
+# script which starts it also stops. Everything a script registers with
+# orvane_at_exit runs when it exits, the last registered first.
+
+orvane_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+orvane_exit_actions=()
+orvane_run_exit_actions() {
+  local action
+  for action in "${orvane_exit_actions[@]}"; do
+    eval "$action" || true
+  done
+}
+# orvane_at_exit COMMAND: runs COMMAND (a shell text) when the script exits,
+# before whatever was registered earlier (a wineserver goes before its display).
+orvane_at_exit() {
+  orvane_exit_actions=("$1" "${orvane_exit_actions[@]}")
+  trap orvane_run_exit_actions EXIT
+}
+
+# orvane_configure SOURCE_DIR BUILD_DIR [CMAKE_ARGS...]: the cross build's
+# configure line, with the toolchain file of that source tree.
+orvane_configure() {
+  local source="$1" build="$2"
+  shift 2
+  cmake -S "$source" -B "$build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-i686.cmake" "$@"
+}
+
+# orvane_wine_env PREFIX: exports the Wine environment of every run: a 64-bit
+# prefix (32-bit programs under WoW64, as on 64-bit Windows), no debug output,
+# and no prompts for Mono or Gecko.
+orvane_wine_env() {
+  export WINEPREFIX="$1" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+}
+
+# orvane_cp936_env BUILD_DIR: exports a locale whose ANSI code page under Wine
+# is 936, making the locale in BUILD_DIR/locale first: exported before it
+# exists, every shell started with it complains that it cannot set it.
+orvane_cp936_env() {
+  local locales="$1/locale"
+  if [ ! -d "$locales/zh_CN.UTF-8" ]; then
+    mkdir -p "$locales"
+    localedef -i zh_CN -f UTF-8 "$locales/zh_CN.UTF-8" 2>/dev/null || true
+  fi
+  export LOCPATH="$locales" LC_ALL=zh_CN.UTF-8 LANG=zh_CN.UTF-8
+}
+
+# orvane_start_display [SCREEN]: starts an Xvfb on a display number it picks
+# itself (-displayfd: free, whoever else runs one), exports DISPLAY, and stops
+# that Xvfb when the script exits. The server is ready once it names its number.
+orvane_xvfb_pid=""
+orvane_start_display() {
+  local screen="${1:-1024x768x24}" named number
+  named="$(mktemp "${TMPDIR:-/tmp}/orvane-display.XXXXXX")"
+  Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp 3>"$named" >/dev/null 2>&1 &
+  orvane_xvfb_pid=$!
+  orvane_at_exit "kill $orvane_xvfb_pid 2>/dev/null"
+  for _ in $(seq 100); do
+    [ -s "$named" ] && break
+    kill -0 "$orvane_xvfb_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  number="$(tr -dc 0-9 <"$named")"
+  rm -f "$named"
+  if [ -z "$number" ]; then
+    echo "$(basename "$0"): Xvfb did not start" >&2
+    return 1
+  fi
+  export DISPLAY=":$number"
+}
+
+# orvane_need_display [SCREEN]: keeps the DISPLAY given, or starts a private one.
+orvane_need_display() {
+  [ -n "${DISPLAY:-}" ] || orvane_start_display "$@"
+}
