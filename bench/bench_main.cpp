@@ -1,26 +1,100 @@
 // Times the patcher at scale inside the Wine process with
 // QueryPerformanceCounter: its whole run as a process against the start and
-// exit of a trivial GUI program (the floor), and in-process runs over 10,000
-// records, 1,000 targets, a 1 MiB config file, a huge target count and a
-// sparse record whose count is twice its values. Prints a table of medians
-// and writes it as JSON beside this program.
+// exit of a trivial GUI program (the floor), and in-process runs over many
+// records, many targets, a large config file, a huge target count and a sparse
+// record whose count is about twice its values, each beside the same platform
+// calls made alone. Prints a table of medians and writes it as JSON beside
+// this program. The fixtures are the tests' own; a set-up that fails stops the
+// bench before any figure is printed.
 // Usage: orvane_bench [RUNS]   (default 7, at least 5)
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 #include <windows.h>
 
 #include <algorithm>
-#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/config_ini.h"
 #include "discovery/install_locator.h"
+#include "tests/support/fixtures.h"
 
 namespace {
 
-const char kInstalled[] = "SOFTWARE\\Varnex\\SoftWareInstalled";
+using testing_support::AllSkins;
+using testing_support::kInstalledPath;
+using testing_support::Record;
+using testing_support::TempTree;
+
+// The fixtures report a failed call as a GoogleTest failure, which outside a
+// test stops nothing: this listener names each one and counts them.
+class SetupFailures : public testing::EmptyTestEventListener {
+ public:
+  void OnTestPartResult(const testing::TestPartResult& result) override {
+    if (!result.failed()) return;
+    ++count_;
+    fprintf(stderr, "bench: set-up failed at %s:%d: %s\n",
+            result.file_name() != NULL ? result.file_name() : "?", result.line_number(),
+            result.summary());
+  }
+  int count() const { return count_; }
+
+ private:
+  int count_ = 0;
+};
+
+// What the workloads build and what their steps read. Only the current
+// workload's records exist; its counts are read back from the registry after
+// it is built. The folders stay until the bench ends.
+struct Fixture {
+  explicit Fixture(const SetupFailures& reported) : failures(reported) {}
+
+  const SetupFailures& failures;
+  TempTree tree;
+  std::string patcher;
+  std::vector<std::string> installs;  // full paths, the product's targets in order
+  std::string product;                // the product's record, under HKEY_LOCAL_MACHINE
+  std::string config;                 // contents of the large config file
+  DWORD records = 0;                  // installation records, the product's included
+  DWORD values = 0;                   // values of the product's record
+  DWORD target_num = 0;               // its TargetNum
+  // Medians that later rows are given relative to.
+  double floor_ms = 0;
+  double one_target_ms = 0;
+  double writes_ms = 0;
+  double queries_ms = 0;
+};
+
+// One row of the table: a step timed after each reset of its workload.
+struct Step {
+  const char* name;                                         // as Label takes it
+  int (*timed)(const Fixture& f, double* ms);               // 0 when it went wrong (said why)
+  std::string (*derived)(const Fixture& f, double median);  // null: none
+  const char* expected;
+  double Fixture::*kept;  // where later rows find this median, or null
+};
+
+// A workload: the fixture it builds, what every timed run starts from, the
+// product's steps and, after them, the same platform calls alone.
+struct Workload {
+  const char* name;
+  void (*build)(Fixture& f);  // a failed call shows in f.failures
+  int (*reset)(const Fixture& f);
+  std::vector<Step> steps;
+};
+
+struct Figure {
+  std::string name;
+  double median;
+  std::string derived;
+  std::string expected;
+};
+
+int Fail(const std::string& what) {
+  fprintf(stderr, "bench: %s\n", what.c_str());
+  return 0;
+}
 
 double Now() {
   static LARGE_INTEGER frequency = {};
@@ -43,98 +117,15 @@ std::string Beside(const char* name) {
   return folder.substr(0, folder.find_last_of('\\') + 1) + name;
 }
 
-void RemoveRecords() {
-  HKEY software = NULL;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS, &software) != 0) return;
-  RegDeleteTreeA(software, "Varnex");
-  RegDeleteKeyA(software, "Varnex");
-  RegCloseKey(software);
+// 10000 as "10,000".
+std::string Count(unsigned long n) {
+  std::string digits = std::to_string(n);
+  for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(at, ",");
+  return digits;
 }
 
-HKEY MakeRecord(const std::string& name, const char* id) {
-  HKEY key = NULL;
-  std::string path = std::string(kInstalled) + "\\" + name;
-  RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL);
-  RegSetValueExA(key, "SoftWareID", 0, REG_SZ, reinterpret_cast<const BYTE*>(id),
-                 static_cast<DWORD>(strlen(id) + 1));
-  return key;
-}
-
-void SetTargets(HKEY key, DWORD count, const std::vector<std::string>& targets) {
-  RegSetValueExA(key, "TargetNum", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), 4);
-  for (size_t i = 0; i < targets.size(); ++i) {
-    std::string name = "Target" + std::to_string(i);
-    RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(targets[i].c_str()),
-                   static_cast<DWORD>(targets[i].size() + 1));
-  }
-}
-
-void WriteWhole(const std::string& path, const std::string& content) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-  DWORD written = 0;
-  WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, NULL);
-  CloseHandle(file);
-}
-
-// An installation folder with its four skins and no config file.
-std::string MakeInstall(const std::string& folder) {
-  CreateDirectoryA(folder.c_str(), NULL);
-  CreateDirectoryA((folder + "\\Bin").c_str(), NULL);
-  CreateDirectoryA((folder + "\\Bin\\Res").c_str(), NULL);
-  static const char* const kSkins[] = {"skinSinE.ini", "skinCorE.ini", "skinSinC.ini",
-                                       "skinCorC.ini"};
-  for (const char* skin : kSkins) WriteWhole(folder + "\\Bin\\Res\\" + skin, "[Skin]\r\n");
-  return folder;
-}
-
-void RemoveTree(const std::string& path) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      std::string name = found.cFileName;
-      if (name == "." || name == "..") continue;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(path + "\\" + name);
-      } else {
-        DeleteFileA((path + "\\" + name).c_str());
-      }
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-  }
-  RemoveDirectoryA(path.c_str());
-}
-
-// Start to exit of a program, in milliseconds.
-double TimeProcess(const std::string& program, const std::string& folder) {
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  std::string command = "\"" + program + "\"";
-  double start = Now();
-  if (!CreateProcessA(program.c_str(), &command[0], NULL, NULL, FALSE, 0, NULL, folder.c_str(),
-                      &startup, &process)) {
-    fprintf(stderr, "bench: cannot start %s (%lu)\n", program.c_str(), GetLastError());
-    exit(1);
-  }
-  WaitForSingleObject(process.hProcess, INFINITE);
-  double elapsed = Now() - start;
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return elapsed;
-}
-
-double TimeRun(int expected) {
-  InstallLocator locator;
-  ConfigIni config;
-  double start = Now();
-  int result = locator.Run(UpdateTargetConfig, &config);
-  double elapsed = Now() - start;
-  if (result != expected) {
-    fprintf(stderr, "bench: run gave %d, expected %d\n", result, expected);
-    exit(1);
-  }
-  return elapsed;
+std::string Counted(unsigned long n, const char* one, const char* more) {
+  return Count(n) + " " + (n == 1 ? one : more);
 }
 
 std::string Over(double ms, double floor) {
@@ -143,295 +134,574 @@ std::string Over(double ms, double floor) {
   return text;
 }
 
-struct Figure {
-  std::string name;
-  double median;
-  std::string unit;  // per-unit figure, e.g. "21.3 us/record"
-  std::string expected;
-};
+std::string PerUnit(double ms, unsigned long units, const char* unit) {
+  return std::to_string(static_cast<int>(ms * 1000.0 / units)) + " us/" + unit;
+}
+
+std::string Percent(double part, double whole, const char* of) {
+  return std::to_string(static_cast<int>(part * 100.0 / whole)) + "% of " + of;
+}
+
+// text as a JSON string: quoted, with '"', '\' and control characters
+// escaped. Other bytes pass as they are (the table's texts are ASCII).
+std::string JsonString(const std::string& text) {
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escape[8];
+      snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+      quoted += escape;
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "\"";
+}
+
+// Set-up ---------------------------------------------------------------------
+
+// Removes every installation record and checks that none is left, so that
+// each workload's counts are its own.
+int ClearRecords() {
+  testing_support::RemoveVarnexKey();
+  HKEY left = NULL;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Varnex", 0, KEY_READ, &left) == ERROR_SUCCESS) {
+    RegCloseKey(left);
+    return Fail("cannot remove HKLM\\SOFTWARE\\Varnex");
+  }
+  return 1;
+}
+
+// Installation folders with the four skins, which become the product's targets.
+void MakeInstalls(Fixture& f, const std::vector<std::string>& folders) {
+  f.installs.clear();
+  for (const std::string& folder : folders) {
+    f.tree.MakeInstall(folder, AllSkins());
+    f.installs.push_back(f.tree.Path(folder));
+  }
+}
+
+// The product's record under `name`, listing f.installs, with the TargetNum given.
+void MakeProduct(Fixture& f, const char* name, DWORD target_num) {
+  Record record(name);
+  record.MakeProduct(f.installs);
+  if (target_num != f.installs.size()) record.SetDword("TargetNum", target_num);
+  f.product = record.path();
+}
+
+// Reads back what the workload built: how many records there are, how many
+// values the product's record holds and its TargetNum.
+int TakeCounts(Fixture& f) {
+  f.records = f.values = f.target_num = 0;
+  HKEY key = NULL;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kInstalledPath, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return f.product.empty() ? 1 : Fail("no installation records");
+  }
+  LONG status =
+      RegQueryInfoKeyA(key, NULL, NULL, NULL, &f.records, NULL, NULL, NULL, NULL, NULL, NULL, NULL);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS) return Fail("cannot count the installation records");
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, f.product.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return Fail("cannot open " + f.product);
+  }
+  DWORD type = 0, size = sizeof f.target_num;
+  status =
+      RegQueryInfoKeyA(key, NULL, NULL, NULL, NULL, NULL, NULL, &f.values, NULL, NULL, NULL, NULL);
+  if (status == ERROR_SUCCESS) {
+    status = RegQueryValueExA(key, "TargetNum", NULL, &type, reinterpret_cast<BYTE*>(&f.target_num),
+                              &size);
+  }
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS || type != REG_DWORD) return Fail("cannot read " + f.product);
+  return 1;
+}
+
+int DeleteConfigs(const Fixture& f) {
+  for (const std::string& install : f.installs) {
+    std::string config = install + "\\Bin\\config.ini";
+    if (!DeleteFileA(config.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+      return Fail("cannot delete " + config);
+    }
+  }
+  return 1;
+}
+
+int NoReset(const Fixture&) { return 1; }
+
+void BuildNothing(Fixture& f) {
+  f.installs.clear();
+  f.product.clear();
+}
+
+void BuildOneTarget(Fixture& f) {
+  MakeInstalls(f, {"One"});
+  MakeProduct(f, "Product", 1);
+}
+
+// Records that are not the product's, named to be listed before it.
+const DWORD kOtherRecords = 10000;
+
+void BuildManyRecords(Fixture& f) {
+  for (DWORD i = 0; i < kOtherRecords && f.failures.count() == 0; ++i) {
+    char name[16];
+    wsprintfA(name, "Other%05lu", i);
+    Record(name).SetString("SoftWareID", "Varnex_Other");
+  }
+  MakeInstalls(f, {"One"});
+  MakeProduct(f, "ZProduct", 1);
+}
+
+void BuildManyTargets(Fixture& f) {
+  std::vector<std::string> folders;
+  for (int i = 0; i < 1000; ++i) {
+    char name[32];
+    wsprintfA(name, "Many\\T%04d", i);
+    folders.push_back(name);
+  }
+  MakeInstalls(f, folders);
+  MakeProduct(f, "Product", static_cast<DWORD>(folders.size()));
+}
+
+// A config file of 1 MiB whose keys stand at its end, other values first.
+void BuildLargeConfig(Fixture& f) {
+  f.config.clear();
+  for (int i = 0; f.config.size() < 1024 * 1024; ++i) {
+    char line[96];
+    wsprintfA(line, "[Lesson%05d]\r\nTitle=lesson %d of the course\r\nScore=%d\r\n", i, i, i % 97);
+    f.config += line;
+  }
+  f.config +=
+      "[Setting Infor]\r\nUILangFlag=0\r\nFollowReadNum=0\r\nDelayPlayTimeInHearingMode=0\r\n"
+      "[Skin Infor]\r\nUIStyleFlag=1\r\nSkinConfig0=x\r\nSkinConfig1=x\r\nSkinConfig2=x\r\n"
+      "SkinConfig3=x\r\n";
+  MakeInstalls(f, {"One"});
+  MakeProduct(f, "Product", 1);
+}
+
+int ResetLargeConfig(const Fixture& f) {
+  f.tree.WriteFile("One\\Bin\\config.ini", f.config);
+  return f.failures.count() == 0;
+}
+
+void BuildHugeCount(Fixture& f) {
+  MakeInstalls(f, {"One", "Two"});
+  MakeProduct(f, "Product", 0x7FFFFFFF);
+}
+
+// TargetNum 20,001, real targets at 0 and 20,000, a REG_DWORD at every odd
+// index and nothing at the even ones between.
+void BuildSparse(Fixture& f) {
+  MakeInstalls(f, {"One", "Two"});
+  const DWORD last = 20000;
+  Record record("Product");
+  record.MakeProduct({f.installs[0]});
+  record.SetDword("TargetNum", last + 1);
+  for (DWORD i = 1; i < last && f.failures.count() == 0; i += 2) {
+    record.SetDword("Target" + std::to_string(i), i);
+  }
+  record.SetString("Target" + std::to_string(last), f.installs[1]);
+  f.product = record.path();
+}
+
+// Timed steps ----------------------------------------------------------------
+
+// Start to exit of a program, started in the tree's root; it must end with 0.
+int TimeProcess(const std::string& program, const Fixture& f, double* ms) {
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  std::string command = "\"" + program + "\"";
+  double start = Now();
+  if (!CreateProcessA(program.c_str(), &command[0], NULL, NULL, FALSE, 0, NULL,
+                      f.tree.root().c_str(), &startup, &process)) {
+    return Fail("cannot start " + program + " (" + std::to_string(GetLastError()) + ")");
+  }
+  DWORD waited = WaitForSingleObject(process.hProcess, INFINITE);
+  *ms = Now() - start;
+  DWORD code = 1;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  if (waited != WAIT_OBJECT_0 || code != 0) {
+    return Fail(program + " ended with " + std::to_string(code));
+  }
+  return 1;
+}
+
+int TimeFloor(const Fixture& f, double* ms) {
+  return TimeProcess(Beside("bench_floor.exe"), f, ms);
+}
+
+int TimeRegistryFloor(const Fixture& f, double* ms) {
+  return TimeProcess(Beside("bench_floor_registry.exe"), f, ms);
+}
+
+int TimePatcher(const Fixture& f, double* ms) { return TimeProcess(f.patcher, f, ms); }
+
+// One Run in-process, as the entry makes it; every target must be updated.
+int TimeRun(const Fixture&, double* ms) {
+  InstallLocator locator;
+  ConfigIni config;
+  double start = Now();
+  int result = locator.Run(UpdateTargetConfig, &config);
+  *ms = Now() - start;
+  return result == 1 ? 1 : Fail("Run gave " + std::to_string(result) + ", not 1");
+}
+
+int CountCall(const char*, const char*, void* calls) {
+  ++*static_cast<DWORD*>(calls);
+  return 1;
+}
+
+int TimeWalk(const Fixture& f, double* ms) {
+  InstallLocator locator;
+  DWORD calls = 0;
+  double start = Now();
+  int result = locator.ForEachTarget(f.product.c_str(), "TargetNum", "Target", CountCall, &calls);
+  *ms = Now() - start;
+  if (result != 1 || calls != f.installs.size()) {
+    return Fail("the walk gave " + std::to_string(result) + " with " + std::to_string(calls) +
+                " calls, not 1 with " + std::to_string(f.installs.size()));
+  }
+  return 1;
+}
+
+// The lookup's platform calls alone: enumerate, open, two queries, close.
+int TimeRecordCalls(const Fixture& f, double* ms) {
+  HKEY parent = NULL;
+  double start = Now();
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kInstalledPath, 0, KEY_ENUMERATE_SUB_KEYS, &parent) !=
+      ERROR_SUCCESS) {
+    return Fail("cannot open the installation records");
+  }
+  DWORD opened = 0;
+  LONG status = ERROR_SUCCESS;
+  for (DWORD i = 0;; ++i) {
+    char name[MAX_PATH];
+    DWORD size = sizeof name;
+    status = RegEnumKeyExA(parent, i, name, &size, NULL, NULL, NULL, NULL);
+    if (status != ERROR_SUCCESS) break;
+    std::string path = std::string(kInstalledPath) + "\\" + name;
+    HKEY key = NULL;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE, &key) ==
+        ERROR_SUCCESS) {
+      BYTE data[MAX_PATH];
+      DWORD type = 0, length = 0;
+      RegQueryValueExA(key, "SoftWareID", NULL, &type, NULL, &length);
+      length = sizeof data;
+      RegQueryValueExA(key, "SoftWareID", NULL, &type, data, &length);
+      RegCloseKey(key);
+      ++opened;
+    }
+  }
+  RegCloseKey(parent);
+  *ms = Now() - start;
+  if (status != ERROR_NO_MORE_ITEMS || opened != f.records) {
+    return Fail("listed " + std::to_string(opened) + " of " + std::to_string(f.records) +
+                " records");
+  }
+  return 1;
+}
+
+// The update's file calls alone: attributes, eight writes, four probes a target.
+int TimeFileCalls(const Fixture& f, double* ms) {
+  int written = 1;
+  double start = Now();
+  for (const std::string& target : f.installs) {
+    std::string config = target + "\\Bin\\config.ini";
+    SetFileAttributesA(config.c_str(), FILE_ATTRIBUTE_NORMAL);
+    written &= WritePrivateProfileStringA("Setting Infor", "UILangFlag", "2", config.c_str()) != 0;
+    written &=
+        WritePrivateProfileStringA("Setting Infor", "FollowReadNum", "3", config.c_str()) != 0;
+    written &= WritePrivateProfileStringA("Setting Infor", "DelayPlayTimeInHearingMode", "1500",
+                                          config.c_str()) != 0;
+    written &= WritePrivateProfileStringA("Skin Infor", "UIStyleFlag", "0", config.c_str()) != 0;
+    for (size_t k = 0; k < AllSkins().size(); ++k) {
+      WIN32_FIND_DATAA found;
+      HANDLE search = FindFirstFileA((target + "\\Bin\\Res\\" + AllSkins()[k]).c_str(), &found);
+      if (search == INVALID_HANDLE_VALUE) {
+        written = 0;
+        continue;
+      }
+      char key[32], value[32];
+      wsprintfA(key, "SkinConfig%d", static_cast<int>(k));
+      wsprintfA(value, "res\\%s", AllSkins()[k].c_str());
+      written &= WritePrivateProfileStringA("Skin Infor", key, value, config.c_str()) != 0;
+      FindClose(search);
+    }
+  }
+  *ms = Now() - start;
+  return written ? 1 : Fail("a profile write or a skin probe failed");
+}
+
+// The update's writes into one config file, in the order the update makes them.
+const char* const kWrites[][3] = {{"Setting Infor", "UILangFlag", "2"},
+                                  {"Setting Infor", "FollowReadNum", "3"},
+                                  {"Setting Infor", "DelayPlayTimeInHearingMode", "1500"},
+                                  {"Skin Infor", "UIStyleFlag", "0"},
+                                  {"Skin Infor", "SkinConfig0", "res\\skinSinE.ini"},
+                                  {"Skin Infor", "SkinConfig1", "res\\skinCorE.ini"},
+                                  {"Skin Infor", "SkinConfig2", "res\\skinSinC.ini"},
+                                  {"Skin Infor", "SkinConfig3", "res\\skinCorC.ini"}};
+const unsigned long kWriteCount = sizeof kWrites / sizeof kWrites[0];
+
+int TimeWrites(const Fixture& f, double* ms) {
+  std::string config = f.installs[0] + "\\Bin\\config.ini";
+  int written = 1;
+  double start = Now();
+  for (const auto& write : kWrites) {
+    written &= WritePrivateProfileStringA(write[0], write[1], write[2], config.c_str()) != 0;
+  }
+  *ms = Now() - start;
+  return written ? 1 : Fail("a profile write into " + config + " failed");
+}
+
+// The plain walk's calls: one query for each index below TargetNum.
+int TimeIndexQueries(const Fixture& f, double* ms) {
+  HKEY key = NULL;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, f.product.c_str(), 0, KEY_QUERY_VALUE, &key) !=
+      ERROR_SUCCESS) {
+    return Fail("cannot open " + f.product);
+  }
+  DWORD found = 0;
+  double start = Now();
+  for (DWORD i = 0; i < f.target_num; ++i) {
+    char name[32];
+    wsprintfA(name, "Target%lu", i);
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExA(key, name, NULL, &type, NULL, &size) == ERROR_SUCCESS) ++found;
+  }
+  *ms = Now() - start;
+  RegCloseKey(key);
+  // All the record's values but SoftWareID and TargetNum are targets.
+  if (found != f.values - 2) return Fail("found " + std::to_string(found) + " targets");
+  return 1;
+}
+
+// One pass over the record's values with their types.
+int TimeValuePass(const Fixture& f, double* ms) {
+  HKEY key = NULL;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, f.product.c_str(), 0, KEY_QUERY_VALUE, &key) !=
+      ERROR_SUCCESS) {
+    return Fail("cannot open " + f.product);
+  }
+  DWORD listed = 0;
+  LONG status = ERROR_SUCCESS;
+  double start = Now();
+  for (DWORD i = 0;; ++i) {
+    char name[64];
+    DWORD size = sizeof name, type = 0;
+    status = RegEnumValueA(key, i, name, &size, NULL, &type, NULL, NULL);
+    if (status != ERROR_SUCCESS) break;
+    ++listed;
+  }
+  *ms = Now() - start;
+  RegCloseKey(key);
+  if (status != ERROR_NO_MORE_ITEMS || listed != f.values) {
+    return Fail("listed " + std::to_string(listed) + " of " + std::to_string(f.values) + " values");
+  }
+  return 1;
+}
+
+// The table ------------------------------------------------------------------
+
+// A row's name with the fixture's counts put in: {records}, {others} (the
+// records before the product's), {targets} (the folders its record lists),
+// {count} and {hex count} (its TargetNum), {values}, {skins}, {writes} (the
+// update's profile writes into one file) and {MiB} (the large config's size).
+std::string Label(const char* pattern, const Fixture& f) {
+  char hex[16];
+  wsprintfA(hex, "0x%lX", f.target_num);
+  const std::pair<std::string, std::string> counts[] = {
+      {"records", Counted(f.records, "record", "records")},
+      {"others", Counted(f.records - 1, "record", "records")},
+      {"targets", Counted(f.installs.size(), "target", "targets")},
+      {"count", Count(f.target_num)},
+      {"hex count", hex},
+      {"values", Counted(f.values, "value", "values")},
+      {"skins", Counted(AllSkins().size(), "skin", "skins")},
+      {"writes", Count(kWriteCount)},
+      {"MiB", Count(f.config.size() / (1024 * 1024))}};
+  std::string label = pattern;
+  for (const auto& count : counts) {
+    std::string field = "{" + count.first + "}";
+    for (size_t at; (at = label.find(field)) != std::string::npos;) {
+      label.replace(at, field.size(), count.second);
+    }
+  }
+  return label;
+}
+
+std::string OverFloor(const Fixture& f, double ms) { return Over(ms, f.floor_ms); }
+std::string PerOtherRecord(const Fixture& f, double ms) {
+  return PerUnit(ms - f.one_target_ms, f.records - 1, "record");
+}
+std::string PerRecord(const Fixture& f, double ms) { return PerUnit(ms, f.records, "record"); }
+std::string PerTarget(const Fixture& f, double ms) {
+  return PerUnit(ms, f.installs.size(), "target");
+}
+std::string OfTheWrites(const Fixture& f, double ms) {
+  return Percent(ms, f.writes_ms, ("its " + Count(kWriteCount) + " writes").c_str());
+}
+std::string OfTheQueries(const Fixture& f, double ms) {
+  return Percent(ms, f.queries_ms, "the plain queries");
+}
+
+// The product's steps come first in each workload, the platform-only
+// baselines after them; rows given relative to a baseline take it from a
+// median kept in the fixture.
+const std::vector<Workload>& Workloads() {
+  static const std::vector<Workload> workloads = {
+      {"floor",
+       BuildNothing,
+       NoReset,
+       {{"floor: trivial GUI program, start to exit", TimeFloor, nullptr, "-", &Fixture::floor_ms},
+        {"same, also loading the registry DLL", TimeRegistryFloor, OverFloor, "-", nullptr}}},
+      {"one target",
+       BuildOneTarget,
+       DeleteConfigs,
+       {{"patcher run, {targets}, {skins} (process, no box)", TimePatcher, OverFloor,
+         "within 3 ms of floor", nullptr},
+        {"Run in-process, {targets}, {skins}", TimeRun, nullptr, "about 2 ms",
+         &Fixture::one_target_ms}}},
+      {"many records",
+       BuildManyRecords,
+       DeleteConfigs,
+       {{"Run, {others} before the product's", TimeRun, PerOtherRecord, "about 20 us/record",
+         nullptr},
+        {"platform calls alone, {records}", TimeRecordCalls, PerRecord, "-", nullptr}}},
+      {"many targets",
+       BuildManyTargets,
+       DeleteConfigs,
+       {{"Run, {targets}", TimeRun, PerTarget, "about 2 ms/target", nullptr},
+        {"platform calls alone, {targets}", TimeFileCalls, PerTarget, "-", nullptr}}},
+      {"large config",
+       BuildLargeConfig,
+       ResetLargeConfig,
+       {{"Run, {MiB} MiB config, keys at its end", TimeRun, OfTheWrites, "little over its writes",
+         nullptr},
+        {"{writes} profile writes alone, {MiB} MiB config", TimeWrites, nullptr, "-",
+         &Fixture::writes_ms}}},
+      {"huge count",
+       BuildHugeCount,
+       DeleteConfigs,
+       {{"Run in-process, TargetNum {hex count}, {targets}", TimeRun, nullptr, "-", nullptr},
+        {"patcher run, TargetNum {hex count}, {targets} (process)", TimePatcher, OverFloor,
+         "within 10 ms of floor", nullptr}}},
+      {"sparse record",
+       BuildSparse,
+       DeleteConfigs,
+       {{"ForEachTarget, sparse TargetNum {count}, no update", TimeWalk, OfTheQueries,
+         "close to the one pass", nullptr},
+        {"Run, sparse TargetNum {count}, {targets} updated", TimeRun, nullptr, "-", nullptr},
+        {"platform calls alone: {count} queries (the plain walk)", TimeIndexQueries, nullptr, "-",
+         &Fixture::queries_ms},
+        {"platform calls alone: one pass over its {values}", TimeValuePass, nullptr, "-",
+         nullptr}}},
+  };
+  return workloads;
+}
+
+// The median of `runs` timed runs of a step, each after the workload's reset,
+// after one untimed run that warms caches and creates files.
+int Measure(const Fixture& f, const Workload& workload, const Step& step, int runs,
+            double* median) {
+  std::vector<double> times;
+  double ms = 0;
+  if (!step.timed(f, &ms)) return 0;
+  for (int i = 0; i < runs; ++i) {
+    if (!workload.reset(f) || f.failures.count() > 0) return Fail("cannot reset the fixture");
+    if (!step.timed(f, &ms)) return 0;
+    times.push_back(ms);
+  }
+  *median = Median(times);
+  return 1;
+}
+
+int WriteJson(const std::string& path, int runs, DWORD exe_bytes, double floor,
+              const std::vector<Figure>& figures) {
+  FILE* json = fopen(path.c_str(), "w");
+  if (json == NULL) return Fail("cannot write " + path);
+  fprintf(json,
+          "{\n  \"runs\": %d,\n  \"exe_bytes\": %lu,\n  \"floor_ms\": %.4f,\n  \"figures\": [\n",
+          runs, exe_bytes, floor);
+  for (size_t i = 0; i < figures.size(); ++i) {
+    const Figure& f = figures[i];
+    fprintf(json,
+            "    {\"name\": %s, \"median_ms\": %.4f, \"ratio_to_floor\": %.4f, "
+            "\"derived\": %s, \"expected\": %s}%s\n",
+            JsonString(f.name).c_str(), f.median, f.median / floor, JsonString(f.derived).c_str(),
+            JsonString(f.expected).c_str(), i + 1 < figures.size() ? "," : "");
+  }
+  fprintf(json, "  ]\n}\n");
+  int failed = ferror(json);
+  if (fclose(json) != 0 || failed) return Fail("cannot write " + path);
+  return 1;
+}
+
+int RunBench(int runs, const SetupFailures& failures) {
+  Fixture f(failures);
+  if (f.tree.root().empty()) return Fail("cannot create a temporary folder");
+  f.patcher = Beside("OrvaneSP1.exe");
+  WIN32_FILE_ATTRIBUTE_DATA exe = {};
+  if (!GetFileAttributesExA(f.patcher.c_str(), GetFileExInfoStandard, &exe)) {
+    return Fail("no " + f.patcher);
+  }
+
+  std::vector<Figure> figures;
+  for (const Workload& workload : Workloads()) {
+    if (!ClearRecords()) return 0;
+    workload.build(f);
+    if (failures.count() > 0 || !TakeCounts(f)) {
+      return Fail(std::string("the ") + workload.name + " workload could not be built");
+    }
+    std::vector<double> medians;
+    for (const Step& step : workload.steps) {
+      double median = 0;
+      if (!Measure(f, workload, step, runs, &median)) {
+        return Fail(std::string("the ") + workload.name + " workload stopped");
+      }
+      if (step.kept != nullptr) f.*step.kept = median;
+      medians.push_back(median);
+    }
+    // Derived after the whole workload: a row may be given relative to a
+    // baseline timed after it.
+    for (size_t k = 0; k < workload.steps.size(); ++k) {
+      const Step& step = workload.steps[k];
+      figures.push_back({Label(step.name, f), medians[k],
+                         step.derived != nullptr ? step.derived(f, medians[k]) : "",
+                         step.expected});
+    }
+  }
+  if (!ClearRecords()) return 0;
+
+  printf("%-56s %10s %8s  %-26s %s\n", "figure (median of runs)", "ms", "x floor", "derived",
+         "expected");
+  for (const Figure& figure : figures) {
+    printf("%-56s %10.3f %8.2f  %-26s %s\n", figure.name.c_str(), figure.median,
+           figure.median / f.floor_ms, figure.derived.c_str(), figure.expected.c_str());
+  }
+  printf("OrvaneSP1.exe size: %lu bytes (expected under 40 KiB); %d timed runs each\n",
+         exe.nFileSizeLow, runs);
+  std::string json = Beside("bench.json");
+  if (!WriteJson(json, runs, exe.nFileSizeLow, f.floor_ms, figures)) return 0;
+  printf("written: %s\n", json.c_str());
+  return 1;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   int runs = argc > 1 ? atoi(argv[1]) : 7;
   if (runs < 5) runs = 5;
-  char temp[MAX_PATH] = {0};
-  GetTempPathA(sizeof temp, temp);
-  std::string root = std::string(temp) + "orvane-bench";
-  RemoveTree(root);
-  RemoveRecords();
-  CreateDirectoryA(root.c_str(), NULL);
-  const std::string patcher = Beside("OrvaneSP1.exe");
-  std::vector<Figure> figures;
-  auto measure = [&](const std::function<void()>& reset, const std::function<double()>& timed) {
-    std::vector<double> times;
-    timed();  // warm-up: caches, first file creation
-    for (int i = 0; i < runs; ++i) {
-      reset();
-      times.push_back(timed());
-    }
-    return Median(times);
-  };
-  auto nothing = [] {};
-
-  // The floor: a trivial GUI program's start to exit.
-  std::string floor_exe = Beside("bench_floor.exe");
-  double floor = measure(nothing, [&] { return TimeProcess(floor_exe, root); });
-  figures.push_back({"floor: trivial GUI program, start to exit", floor, "", "-"});
-  std::string registry_exe = Beside("bench_floor_registry.exe");
-  double registry_floor = measure(nothing, [&] { return TimeProcess(registry_exe, root); });
-  figures.push_back(
-      {"same, also loading the registry DLL", registry_floor, Over(registry_floor, floor), "-"});
-
-  // One target with four skins, as a process and in-process.
-  std::string one = MakeInstall(root + "\\One");
-  std::string one_config = one + "\\Bin\\config.ini";
-  HKEY product = MakeRecord("Product", "Varnex_Quendal");
-  SetTargets(product, 1, {one});
-  auto reset_one = [&] { DeleteFileA(one_config.c_str()); };
-  double whole = measure(reset_one, [&] { return TimeProcess(patcher, root); });
-  figures.push_back({"patcher run, 1 target, 4 skins (process, no box)", whole, Over(whole, floor),
-                     "within 3 ms of floor"});
-  double single = measure(reset_one, [&] { return TimeRun(1); });
-  figures.push_back({"Run in-process, 1 target, 4 skins", single, "", "about 2 ms"});
-
-  // 10,000 other records before the product's own (enumerated by name).
-  RegCloseKey(product);
-  RemoveRecords();
-  for (int i = 0; i < 10000; ++i) {
-    char name[16];
-    wsprintfA(name, "Other%05d", i);
-    RegCloseKey(MakeRecord(name, "Varnex_Other"));
-  }
-  product = MakeRecord("ZProduct", "Varnex_Quendal");
-  SetTargets(product, 1, {one});
-  double records = measure(reset_one, [&] { return TimeRun(1); });
-  char per[64];
-  wsprintfA(per, "%d us/record", static_cast<int>((records - single) * 1000.0 / 10000.0));
-  figures.push_back(
-      {"Run, 10,000 records before the product's", records, per, "about 20 us/record"});
-  // The same platform calls alone: enumerate, open, two queries, close.
-  double raw_records = measure(nothing, [&] {
-    double start = Now();
-    HKEY parent = NULL;
-    RegOpenKeyExA(HKEY_LOCAL_MACHINE, kInstalled, 0, KEY_ENUMERATE_SUB_KEYS, &parent);
-    char name[MAX_PATH];
-    for (DWORD i = 0;; ++i) {
-      DWORD size = sizeof name;
-      if (RegEnumKeyExA(parent, i, name, &size, NULL, NULL, NULL, NULL) != 0) break;
-      std::string path = std::string(kInstalled) + "\\" + name;
-      HKEY key = NULL;
-      if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE, &key) == 0) {
-        BYTE data[MAX_PATH];
-        DWORD type = 0, length = 0;
-        RegQueryValueExA(key, "SoftWareID", NULL, &type, NULL, &length);
-        length = sizeof data;
-        RegQueryValueExA(key, "SoftWareID", NULL, &type, data, &length);
-        RegCloseKey(key);
-      }
-    }
-    RegCloseKey(parent);
-    return Now() - start;
-  });
-  wsprintfA(per, "%d us/record", static_cast<int>(raw_records * 1000.0 / 10001.0));
-  figures.push_back({"platform calls alone, 10,001 records", raw_records, per, "-"});
-  RegCloseKey(product);
-  RemoveRecords();
-
-  // 1,000 targets.
-  std::vector<std::string> targets;
-  CreateDirectoryA((root + "\\Many").c_str(), NULL);
-  for (int i = 0; i < 1000; ++i) {
-    char name[32];
-    wsprintfA(name, "\\Many\\T%04d", i);
-    targets.push_back(MakeInstall(root + name));
-  }
-  product = MakeRecord("Product", "Varnex_Quendal");
-  SetTargets(product, 1000, targets);
-  auto reset_many = [&] {
-    for (const std::string& target : targets) DeleteFileA((target + "\\Bin\\config.ini").c_str());
-  };
-  double many = measure(reset_many, [&] { return TimeRun(1); });
-  wsprintfA(per, "%d us/target", static_cast<int>(many * 1000.0 / 1000.0));
-  figures.push_back({"Run, 1,000 targets", many, per, "about 2 ms/target"});
-  // The same file calls alone: attributes, eight writes, four probes a target.
-  double raw_many = measure(reset_many, [&] {
-    static const char* const kSkins[] = {"skinSinE.ini", "skinCorE.ini", "skinSinC.ini",
-                                         "skinCorC.ini"};
-    double start = Now();
-    for (const std::string& target : targets) {
-      std::string config = target + "\\Bin\\config.ini";
-      SetFileAttributesA(config.c_str(), FILE_ATTRIBUTE_NORMAL);
-      WritePrivateProfileStringA("Setting Infor", "UILangFlag", "2", config.c_str());
-      WritePrivateProfileStringA("Setting Infor", "FollowReadNum", "3", config.c_str());
-      WritePrivateProfileStringA("Setting Infor", "DelayPlayTimeInHearingMode", "1500",
-                                 config.c_str());
-      WritePrivateProfileStringA("Skin Infor", "UIStyleFlag", "0", config.c_str());
-      for (int k = 0; k < 4; ++k) {
-        WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA((target + "\\Bin\\Res\\" + kSkins[k]).c_str(), &found);
-        char key[32], value[32];
-        wsprintfA(key, "SkinConfig%d", k);
-        wsprintfA(value, "res\\%s", kSkins[k]);
-        WritePrivateProfileStringA("Skin Infor", key, value, config.c_str());
-        FindClose(search);
-      }
-    }
-    return Now() - start;
-  });
-  wsprintfA(per, "%d us/target", static_cast<int>(raw_many * 1000.0 / 1000.0));
-  figures.push_back({"platform calls alone, 1,000 targets", raw_many, per, "-"});
-
-  // A config file of 1 MiB whose keys stand at its end, other values first.
-  SetTargets(product, 1, {one});
-  std::string big;
-  for (int i = 0; big.size() < 1024 * 1024; ++i) {
-    char line[96];
-    wsprintfA(line, "[Lesson%05d]\r\nTitle=lesson %d of the course\r\nScore=%d\r\n", i, i, i % 97);
-    big += line;
-  }
-  big +=
-      "[Setting Infor]\r\nUILangFlag=0\r\nFollowReadNum=0\r\nDelayPlayTimeInHearingMode=0\r\n"
-      "[Skin Infor]\r\nUIStyleFlag=1\r\nSkinConfig0=x\r\nSkinConfig1=x\r\nSkinConfig2=x\r\n"
-      "SkinConfig3=x\r\n";
-  auto reset_big = [&] { WriteWhole(one_config, big); };
-  double big_run = measure(reset_big, [&] { return TimeRun(1); });
-  double eight = measure(reset_big, [&] {
-    static const char* const kKeys[][3] = {{"Setting Infor", "UILangFlag", "2"},
-                                           {"Setting Infor", "FollowReadNum", "3"},
-                                           {"Setting Infor", "DelayPlayTimeInHearingMode", "1500"},
-                                           {"Skin Infor", "UIStyleFlag", "0"},
-                                           {"Skin Infor", "SkinConfig0", "res\\skinSinE.ini"},
-                                           {"Skin Infor", "SkinConfig1", "res\\skinCorE.ini"},
-                                           {"Skin Infor", "SkinConfig2", "res\\skinSinC.ini"},
-                                           {"Skin Infor", "SkinConfig3", "res\\skinCorC.ini"}};
-    double start = Now();
-    for (const auto& key : kKeys)
-      WritePrivateProfileStringA(key[0], key[1], key[2], one_config.c_str());
-    return Now() - start;
-  });
-  figures.push_back({"eight profile writes alone, 1 MiB config", eight, "", "-"});
-  wsprintfA(per, "%d%% of its eight writes", static_cast<int>(big_run * 100.0 / eight));
-  figures.push_back({"Run, 1 MiB config, keys at its end", big_run, per, "little over its writes"});
-
-  // TargetNum 0x7FFFFFFF with two real targets, in a record of its own.
-  RegCloseKey(product);
-  RemoveRecords();
-  product = MakeRecord("Product", "Varnex_Quendal");
-  std::string two = MakeInstall(root + "\\Two");
-  SetTargets(product, 0x7FFFFFFF, {one, two});
-  auto reset_two = [&] {
-    DeleteFileA(one_config.c_str());
-    DeleteFileA((two + "\\Bin\\config.ini").c_str());
-  };
-  double two_runs = measure(reset_two, [&] { return TimeRun(1); });
-  figures.push_back({"Run in-process, TargetNum 0x7FFFFFFF, 2 targets", two_runs, "", "-"});
-  double huge = measure(reset_two, [&] { return TimeProcess(patcher, root); });
-  figures.push_back({"patcher run, TargetNum 0x7FFFFFFF, 2 targets (process)", huge,
-                     Over(huge, floor), "within 10 ms of floor"});
-  RegCloseKey(product);
-  RemoveRecords();
-
-  // A sparse record: TargetNum 20,001, real targets at 0 and 20,000, a
-  // REG_DWORD at every odd index and nothing at the even ones between.
-  product = MakeRecord("Product", "Varnex_Quendal");
-  SetTargets(product, 20001, {one});
-  for (int i = 1; i < 20000; i += 2) {
-    char name[32];
-    wsprintfA(name, "Target%d", i);
-    DWORD value = static_cast<DWORD>(i);
-    RegSetValueExA(product, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4);
-  }
-  RegSetValueExA(product, "Target20000", 0, REG_SZ, reinterpret_cast<const BYTE*>(two.c_str()),
-                 static_cast<DWORD>(two.size() + 1));
-  const std::string sparse_path = std::string(kInstalled) + "\\Product";
-  auto no_update = [](const char*, const char*, void* calls) {
-    ++*static_cast<int*>(calls);
-    return 1;
-  };
-  double sparse_walk = measure(nothing, [&] {
-    InstallLocator locator;
-    int calls = 0;
-    double start = Now();
-    int result =
-        locator.ForEachTarget(sparse_path.c_str(), "TargetNum", "Target", no_update, &calls);
-    double elapsed = Now() - start;
-    if (result != 1 || calls != 2) {
-      fprintf(stderr, "bench: sparse walk gave %d with %d calls\n", result, calls);
-      exit(1);
-    }
-    return elapsed;
-  });
-  double sparse_run = measure(reset_two, [&] { return TimeRun(1); });
-  // What the walk is measured against: one query for each of the 20,001
-  // indices, and one pass over the record's values with their types.
-  double plain_queries = measure(nothing, [&] {
-    HKEY key = NULL;
-    RegOpenKeyExA(HKEY_LOCAL_MACHINE, sparse_path.c_str(), 0, KEY_QUERY_VALUE, &key);
-    double start = Now();
-    for (int i = 0; i < 20001; ++i) {
-      char name[32];
-      wsprintfA(name, "Target%d", i);
-      DWORD type = 0, size = 0;
-      RegQueryValueExA(key, name, NULL, &type, NULL, &size);
-    }
-    double elapsed = Now() - start;
-    RegCloseKey(key);
-    return elapsed;
-  });
-  double one_pass = measure(nothing, [&] {
-    HKEY key = NULL;
-    RegOpenKeyExA(HKEY_LOCAL_MACHINE, sparse_path.c_str(), 0, KEY_QUERY_VALUE, &key);
-    double start = Now();
-    for (DWORD i = 0;; ++i) {
-      char name[64];
-      DWORD size = sizeof name, type = 0;
-      if (RegEnumValueA(key, i, name, &size, NULL, &type, NULL, NULL) != 0) break;
-    }
-    double elapsed = Now() - start;
-    RegCloseKey(key);
-    return elapsed;
-  });
-  figures.push_back(
-      {"platform calls alone: 20,001 queries (the plain walk)", plain_queries, "", "-"});
-  figures.push_back({"platform calls alone: one pass over its 10,004 values", one_pass, "", "-"});
-  wsprintfA(per, "%d%% of the plain queries",
-            static_cast<int>(sparse_walk * 100.0 / plain_queries));
-  figures.push_back({"ForEachTarget, sparse TargetNum 20,001, no update", sparse_walk, per,
-                     "close to the one pass"});
-  figures.push_back({"Run, sparse TargetNum 20,001, 2 targets updated", sparse_run, "", "-"});
-  RegCloseKey(product);
-  RemoveRecords();
-  RemoveTree(root);
-
-  WIN32_FILE_ATTRIBUTE_DATA exe = {};
-  GetFileAttributesExA(patcher.c_str(), GetFileExInfoStandard, &exe);
-
-  printf("%-56s %10s %8s  %-26s %s\n", "figure (median of runs)", "ms", "x floor", "derived",
-         "expected");
-  for (const Figure& f : figures) {
-    printf("%-56s %10.3f %8.2f  %-26s %s\n", f.name.c_str(), f.median, f.median / floor,
-           f.unit.c_str(), f.expected.c_str());
-  }
-  printf("OrvaneSP1.exe size: %lu bytes (expected under 40 KiB); %d timed runs each\n",
-         exe.nFileSizeLow, runs);
-
-  std::string json_path = Beside("bench.json");
-  FILE* json = fopen(json_path.c_str(), "w");
-  if (json == NULL) return 1;
-  fprintf(json,
-          "{\n  \"runs\": %d,\n  \"exe_bytes\": %lu,\n  \"floor_ms\": %.4f,\n  \"figures\": [\n",
-          runs, exe.nFileSizeLow, floor);
-  for (size_t i = 0; i < figures.size(); ++i) {
-    const Figure& f = figures[i];
-    fprintf(json,
-            "    {\"name\": \"%s\", \"median_ms\": %.4f, \"ratio_to_floor\": %.4f, "
-            "\"derived\": \"%s\", \"expected\": \"%s\"}%s\n",
-            f.name.c_str(), f.median, f.median / floor, f.unit.c_str(), f.expected.c_str(),
-            i + 1 < figures.size() ? "," : "");
-  }
-  fprintf(json, "  ]\n}\n");
-  fclose(json);
-  printf("written: %s\n", json_path.c_str());
-  return 0;
+  testing::TestEventListeners& listeners = testing::UnitTest::GetInstance()->listeners();
+  delete listeners.Release(listeners.default_result_printer());
+  SetupFailures* failures = new SetupFailures;
+  listeners.Append(failures);  // GoogleTest owns it from here
+  int done = RunBench(runs, *failures);
+  testing_support::RemoveVarnexKey();
+  return done ? 0 : 1;
 }
