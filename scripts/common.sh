@@ -36,16 +36,18 @@ orvane_wine_env() {
   export WINEPREFIX="$1" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 }
 
-# orvane_cp936_env BUILD_DIR: exports a locale whose ANSI code page under Wine
-# is 936, making the locale in BUILD_DIR/locale first: exported before it
-# exists, every shell started with it complains that it cannot set it.
-orvane_cp936_env() {
+# orvane_cp936_locale BUILD_DIR: makes the zh_CN.UTF-8 locale (under which
+# Wine's ANSI code page is 936) in BUILD_DIR/locale, and sets orvane_in_cp936
+# to the command prefix that runs a program in it. The locale is given to the
+# programs started, never exported here: this shell would not see LOCPATH,
+# and would complain that it cannot set LC_ALL.
+orvane_cp936_locale() {
   local locales="$1/locale"
   if [ ! -d "$locales/zh_CN.UTF-8" ]; then
     mkdir -p "$locales"
     localedef -i zh_CN -f UTF-8 "$locales/zh_CN.UTF-8" 2>/dev/null || true
   fi
-  export LOCPATH="$locales" LC_ALL=zh_CN.UTF-8 LANG=zh_CN.UTF-8
+  orvane_in_cp936=(env LOCPATH="$locales" LC_ALL=zh_CN.UTF-8 LANG=zh_CN.UTF-8)
 }
 
 # orvane_start_display [SCREEN]: starts an Xvfb on a display number it picks
