@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -62,6 +63,7 @@ struct Scenario {
   std::vector<Target> targets;
   const char* message;
   bool relative = false;  // the record names the folders relative to the tree
+  bool busy = false;      // another program holds the first config.ini for 500 ms
 };
 
 // Every file and folder under root, by relative path, with what identifies
@@ -154,6 +156,12 @@ TEST_F(EndToEndRun, EachScenarioShowsItsMessageWritesOnlyTargetConfigsAndExitsZe
        {{"acc\\t1", 4, nullptr, kMissing}},
        kFailure,
        true},
+      {"config busy for a moment, then updated",
+       true,
+       {{"App", 4, kUserConfig, kUserConfigUpdated}},
+       kSuccess,
+       false,
+       true},
   };
   const std::string patcher = e2e::PatcherUnderTest(PATCHER_EXE);
   RecordProperty("patcher", patcher);
@@ -183,7 +191,16 @@ TEST_F(EndToEndRun, EachScenarioShowsItsMessageWritesOnlyTargetConfigsAndExitsZe
     Sleep(20);
 
     // The tree is the working folder, so a stray relative write would show.
-    e2e::BoxedRun run = e2e::RunAndAnswer(patcher, tree.root(), 20000);
+    e2e::BoxedRun run;
+    {
+      std::unique_ptr<testing_support::FileHold> hold;
+      if (s.busy) {
+        std::string config = tree.Path(std::string(s.targets[0].folder) + "\\Bin\\config.ini");
+        hold.reset(new testing_support::FileHold(config, 0, false, 500));
+        ASSERT_TRUE(hold->held());
+      }
+      run = e2e::RunAndAnswer(patcher, tree.root(), 20000);
+    }
 
     ASSERT_TRUE(run.started) << patcher;
     EXPECT_TRUE(run.exited);

@@ -186,4 +186,27 @@ std::string UpdatedConfig(unsigned skin_mask) {
   return text;
 }
 
+FileHold::FileHold(const std::string& path, DWORD share, bool create, DWORD hold_ms)
+    : hold_ms_(hold_ms) {
+  file_ = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, share, NULL,
+                      create ? CREATE_NEW : OPEN_EXISTING, 0, NULL);
+  if (file_ != INVALID_HANDLE_VALUE) thread_ = CreateThread(NULL, 0, LetGo, this, 0, NULL);
+}
+
+FileHold::~FileHold() {
+  if (thread_ != NULL) {
+    WaitForSingleObject(thread_, INFINITE);
+    CloseHandle(thread_);
+  } else if (file_ != INVALID_HANDLE_VALUE) {
+    CloseHandle(file_);
+  }
+}
+
+DWORD WINAPI FileHold::LetGo(void* self) {
+  FileHold* hold = static_cast<FileHold*>(self);
+  Sleep(hold->hold_ms_);
+  CloseHandle(hold->file_);
+  return 0;
+}
+
 }  // namespace testing_support

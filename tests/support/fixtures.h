@@ -100,6 +100,26 @@ class PatcherTest : public ::testing::Test {
 // skin_mask (bit k = skin k of AllSkins()).
 std::string UpdatedConfig(unsigned skin_mask);
 
+// Another program's brief hold on a file, as a virus scanner or a backup agent
+// takes right after a write: the file is opened (created when `create`) with
+// `share` at once and let go of after hold_ms, on a thread of its own.
+class FileHold {
+ public:
+  FileHold(const std::string& path, DWORD share, bool create, DWORD hold_ms);
+  // Waits until the file is let go of.
+  ~FileHold();
+  FileHold(const FileHold&) = delete;
+  FileHold& operator=(const FileHold&) = delete;
+
+  bool held() const { return file_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  static DWORD WINAPI LetGo(void* self);
+  HANDLE file_;
+  DWORD hold_ms_;
+  HANDLE thread_ = NULL;
+};
+
 }  // namespace testing_support
 
 #endif  // TESTS_SUPPORT_FIXTURES_H_
