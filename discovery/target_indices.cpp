@@ -39,8 +39,9 @@ void SortIndices(int* items, DWORD size) {
 
 }  // namespace
 
-// Non-ASCII prefixes never match: other letters fold by rules this does not
-// know.
+// Registry value names match case-insensitively; only ASCII letters fold
+// here, since other letters fold by rules this does not know (and the walk
+// lists no names for a prefix that is not ASCII).
 int TargetIndexOf(const char* name, const char* prefix) {
   int at = 0;
   for (; prefix[at] != '\0'; ++at) {
