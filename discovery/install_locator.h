@@ -44,9 +44,10 @@ class InstallLocator {
   // characters, or the count is missing, not a REG_DWORD, or 0.
   // Returns kRunFailed when the record cannot be opened, a target fails, no
   // target was updated (all of them missing or skipped, or the count is
-  // 0x80000000 or more, which is negative), or the record's values cannot be
-  // listed to the end (no memory for the list, an error part way, or values
-  // added meanwhile) where the walk lists them instead of trying every index.
+  // 0x80000000 or more, which is negative), or, for a count that reaches past
+  // the first missing target by more than the record has values, the values
+  // cannot be listed to the end (no memory for the list, an error part way,
+  // or values added while listed).
   int ForEachTarget(const char* record_path, const char* count_name, const char* prefix,
                     TargetCallback callback, void* context);
 

@@ -55,26 +55,25 @@ TEST_F(FaultAllocation, EachAllocationPointOfARunFailsAsExpected) {
       holding("record path", text(record_path), 0, kMissing, kMissing),
       holding("SoftWareID value", text(testing_support::kProductId), 0, kMissing, kMissing),
       holding("TargetNum value", dword(0x7FFFFFFF), 0, kMissing, kMissing)};
-  // A target that is there but cannot be read fails like any other target.
-  rows.push_back(holding("A's Target0 value", text(tree_.Path("A")), -1, kMissing, kMissing));
-  rows.push_back(
-      holding("A's config path", text(tree_.Path("A\\Bin\\config.ini")), -1, kMissing, kMissing));
-  for (int k = 0; k < 4; ++k) {
-    const std::string skin = testing_support::AllSkins()[k];
-    rows.push_back(holding("A's probe of " + skin, text(tree_.Path("A\\Bin\\Res\\" + skin)), -1,
-                           without(k), kMissing));
-  }
   // The indices past the gap at 1, with room for each of the record's four
   // values: only B's. Without the list the rest of the walk is unknown: a
   // failure, not "not installed" and not a success.
   rows.push_back({"index list", dword(7), 4 * sizeof(int), -1, full, kMissing});
-  rows.push_back(holding("B's Target7 value", text(tree_.Path("B")), -1, full, kMissing));
-  rows.push_back(
-      holding("B's config path", text(tree_.Path("B\\Bin\\config.ini")), -1, full, kMissing));
-  for (int k = 0; k < 4; ++k) {
-    const std::string skin = testing_support::AllSkins()[k];
-    rows.push_back(holding("B's probe of " + skin, text(tree_.Path("B\\Bin\\Res\\" + skin)), -1,
-                           full, without(k)));
+  // A target that is there but cannot be read fails like any other target.
+  // A failure at A leaves both files as they were; at B, A is done.
+  for (const std::string target : {"A", "B"}) {
+    const bool first = target == "A";
+    const std::string folder = tree_.Path(target);
+    const std::string before = first ? kMissing : full;
+    rows.push_back(holding(target + (first ? "'s Target0 value" : "'s Target7 value"), text(folder),
+                           -1, before, kMissing));
+    rows.push_back(holding(target + "'s config path", text(folder + "\\Bin\\config.ini"), -1,
+                           before, kMissing));
+    for (int k = 0; k < 4; ++k) {
+      const std::string skin = testing_support::AllSkins()[k];
+      rows.push_back(holding(target + "'s probe of " + skin, text(folder + "\\Bin\\Res\\" + skin),
+                             -1, first ? without(k) : full, first ? kMissing : without(k)));
+    }
   }
 
   {

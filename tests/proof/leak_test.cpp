@@ -5,6 +5,7 @@
 // to move when something does leak. ORVANE_LEAK_RUNS sets the repeats.
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "driver/text_helpers.h"
@@ -103,8 +104,10 @@ TEST_F(LeakCounters, CountersAgreeWithTheHeapCallsOfARun) {
   const long allocated = AllocatedBlocks();
   const long released = ReleasedBlocks();
   ASSERT_EQ(1, proof::RunPatch(tree_));
-  long given_back = 0;
-  for (const auto& block : heap.blocks()) given_back += block.released;
+  const auto& blocks = heap.blocks();
+  const long given_back = static_cast<long>(
+      std::count_if(blocks.begin(), blocks.end(),
+                    [](const testing_support::HeapCalls::Block& block) { return block.released; }));
   EXPECT_LT(0u, heap.blocks().size());
   EXPECT_EQ(static_cast<long>(heap.blocks().size()), AllocatedBlocks() - allocated);
   EXPECT_EQ(given_back, ReleasedBlocks() - released);
