@@ -513,9 +513,8 @@ TEST_F(TargetWalk, LongestPrefixTable) {
 // visited once.
 TEST_F(TargetWalk, TwoNamesListedAlikeAreVisitedOnce) {
   Record record("Product");
-  record.SetString("SoftWareID", kProductId);
+  record.MakeProduct({"C:\\T0"});
   record.SetDword("TargetNum", 0x7FFFFFFF);
-  record.SetString("Target0", "C:\\T0");
   record.SetString("Target5", "C:\\T5");
   const wchar_t wide_name[] = L"Target\xFF15";
   const wchar_t wide_text[] = L"C:\\Wide";
@@ -530,9 +529,8 @@ TEST_F(TargetWalk, TwoNamesListedAlikeAreVisitedOnce) {
     listed += strcmp(name, "Target5") == 0;
   }
   ASSERT_EQ(2, listed) << "the listing no longer turns the full-width digit into '5'";
-  InstallLocator locator;
   TargetRecorder recorder;
-  EXPECT_EQ(1, locator.Run(TargetRecorder::Callback, &recorder));
+  EXPECT_EQ(1, InstallLocator().Run(TargetRecorder::Callback, &recorder));
   EXPECT_EQ(Texts({"C:\\T0", "C:\\T5"}), recorder.Directories());
 }
 
