@@ -74,18 +74,7 @@ TEST(UpdateTarget, FreshInstallGetsEverySettingAndSkinInOrder) {
   tree.MakeInstall("App", AllSkins());
   ConfigIni config;
   EXPECT_NE(0, UpdateTargetConfig(tree.Path("App").c_str(), tree.Path(kConfig).c_str(), &config));
-  EXPECT_EQ(
-      "[Setting Infor]\r\n"
-      "UILangFlag=2\r\n"
-      "FollowReadNum=3\r\n"
-      "DelayPlayTimeInHearingMode=1500\r\n"
-      "[Skin Infor]\r\n"
-      "UIStyleFlag=0\r\n"
-      "SkinConfig0=res\\skinSinE.ini\r\n"
-      "SkinConfig1=res\\skinCorE.ini\r\n"
-      "SkinConfig2=res\\skinSinC.ini\r\n"
-      "SkinConfig3=res\\skinCorC.ini\r\n",
-      tree.ReadFile(kConfig));
+  EXPECT_EQ(UpdatedConfig(testing_support::kAllSkins), tree.ReadFile(kConfig));
   for (const std::string& skin : AllSkins()) {
     EXPECT_EQ("[Skin]\r\nName=" + skin + "\r\n", tree.ReadFile("App\\Bin\\Res\\" + skin)) << skin;
   }
