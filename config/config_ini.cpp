@@ -18,10 +18,13 @@ ConfigIni::~ConfigIni() {}
 
 int ConfigIni::ApplyUpdate(const char* directory) {
   if (directory == NULL) return 0;
-  WriteInt(kSettingSection, "UILangFlag", 2);
-  WriteInt(kSettingSection, "FollowReadNum", 3);
-  WriteInt(kSettingSection, "DelayPlayTimeInHearingMode", 1500);
-  int result = WriteInt(kSkinSection, "UIStyleFlag", 0);
+  // Every write is made even after one failed, so that a failure leaves as
+  // much written as it can; any failure fails the target.
+  int result = 1;
+  if (!WriteInt(kSettingSection, "UILangFlag", 2)) result = 0;
+  if (!WriteInt(kSettingSection, "FollowReadNum", 3)) result = 0;
+  if (!WriteInt(kSettingSection, "DelayPlayTimeInHearingMode", 1500)) result = 0;
+  if (!WriteInt(kSkinSection, "UIStyleFlag", 0)) result = 0;
   for (int k = 0; k < 4; ++k) {
     char* probe = JoinStrings(directory, kSkinDirectory, kSkinFiles[k]);
     if (probe == NULL) {
@@ -41,7 +44,7 @@ int ConfigIni::ApplyUpdate(const char* directory) {
       ZeroMemory(value, sizeof value);
       wsprintfA(key, "SkinConfig%d", k);
       wsprintfA(value, "res\\%s", kSkinFiles[k]);
-      WriteString(kSkinSection, key, value);
+      if (!WriteString(kSkinSection, key, value)) result = 0;
       FindClose(search);
     }
     ReleaseString(probe);

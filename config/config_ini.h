@@ -11,9 +11,9 @@ class ConfigIni : public IniFile {
   virtual ~ConfigIni();
 
   // Writes the settings and, for each skin file found in directory\Bin\Res\,
-  // its SkinConfig entry, into the file set with SetPath. Returns nonzero when
-  // the UIStyleFlag write succeeded and every skin entry was written, else 0.
-  // Entries of missing skins are left as they were.
+  // its SkinConfig entry, into the file set with SetPath. Returns 1 when every
+  // write succeeded and all four skins are present, else 0. Every write is
+  // made even after one failed; entries of missing skins are left as they were.
   int ApplyUpdate(const char* directory);
 };
 

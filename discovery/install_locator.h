@@ -6,6 +6,11 @@
 
 #include <windows.h>
 
+// Results of a run (Run, ForEachTarget), as the entry tells them to the user.
+const int kRunUpdated = 1;    // at least one target updated, none failed
+const int kRunFailed = -1;    // something the run needed failed
+const int kNotInstalled = 0;  // no record, or no usable target count
+
 // Per-target callback: the cleaned target directory, the path of its config
 // file (valid only during the call) and the context given to Run. Returns
 // nonzero when the target was updated, 0 when it failed.
@@ -20,9 +25,8 @@ class InstallLocator {
   InstallLocator() {}
   virtual ~InstallLocator() {}
 
-  // Finds the product's record and walks its targets. Returns 1 when at least
-  // one target was updated and none failed, -1 on a failure, 0 when the
-  // product is not installed or its record has no usable target count.
+  // Finds the product's record and walks its targets. Returns kNotInstalled
+  // when no record is the product's, else ForEachTarget's result.
   int Run(TargetCallback callback, void* context);
 
   // Returns the full path (under HKEY_LOCAL_MACHINE) of the first subkey of
@@ -30,12 +34,20 @@ class InstallLocator {
   // caller releases it with ReleaseString.
   char* FindProductKey(const char* parent_path, const char* id_name, const char* expected_id);
 
-  // Reads the count value and the targets named prefix0, prefix1, ... of the
-  // record and processes each target until one fails. Missing and non-string
-  // targets are skipped; a string target that cannot be read, or arrives cut
-  // at the buffer's end, fails. Returns 1, -1 or 0 as Run does; -1 also when
-  // the record's values cannot be listed (no memory for the list) once a
-  // count far larger than the record makes a walk index by index too long.
+  // Hands the callback the targets prefix0, prefix1, ... below the record's
+  // REG_DWORD count, in index order, until one fails. Missing targets, those
+  // that are not a REG_SZ and those of size 0 are skipped. A target fails when
+  // its text cannot be read (no memory, or it changed while read), arrives cut
+  // at kRegTextSize bytes, names no full path or the callback answers 0.
+  // Returns kRunUpdated when a target was updated and none failed.
+  // Returns kNotInstalled when a name is null, the prefix is longer than 52
+  // characters, or the count is missing, not a REG_DWORD, or 0.
+  // Returns kRunFailed when the record cannot be opened, a target fails, no
+  // target was updated (all of them missing or skipped, or the count is
+  // 0x80000000 or more, which is negative), or, for a count that reaches past
+  // the first missing target by more than the record has values, the values
+  // cannot be listed to the end (no memory for the list, an error part way,
+  // or values added while listed).
   int ForEachTarget(const char* record_path, const char* count_name, const char* prefix,
                     TargetCallback callback, void* context);
 
@@ -58,15 +70,6 @@ class InstallLocator {
   // Returns 1 if value_name under HKEY_LOCAL_MACHINE\sub_key is a REG_SZ that
   // equals expected (case-sensitive) and fits its buffer whole, else 0.
   int ValueEquals(const char* sub_key, const char* value_name, const char* expected);
-
- private:
-  // What the walk found at one index.
-  enum TargetOutcome { kTargetUpdated, kTargetFailed, kTargetSkipped, kTargetAbsent };
-
-  // Reads the value prefix<index> of the open record and, when it is a
-  // non-empty REG_SZ, cleans it and processes it with ProcessTarget.
-  TargetOutcome VisitTarget(HKEY record, const char* prefix, int index, TargetCallback callback,
-                            void* context);
 };
 
 #endif  // DISCOVERY_INSTALL_LOCATOR_H_

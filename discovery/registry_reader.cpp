@@ -1,4 +1,5 @@
-// The registry value reader of InstallLocator: typed reads into caller buffers.
+// InstallLocator's registry reads (QueryValue, ReadValue, ValueEquals), typed
+// reads into caller buffers; its lookup and walk are in install_locator.cpp.
 #include "discovery/install_locator.h"
 #include "driver/text_helpers.h"
 

@@ -12,11 +12,11 @@ const char kCaption[] = "Varnex";
 // Message for a run result, or null for a result Run never returns.
 const char* OutcomeText(int result) {
   switch (result) {
-    case 1:
+    case kRunUpdated:
       return "Orvane SP1 Run Successfully.";
-    case -1:
+    case kRunFailed:
       return "Orvane SP1 Run failed.";
-    case 0:
+    case kNotInstalled:
       return "Please install Orvane Business Series.Then run this program again.";
     default:
       return NULL;

@@ -2,11 +2,14 @@
 // and attribute functions in a fresh temporary tree.
 #include "config/config_ini.h"
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "driver/text_helpers.h"
 #include "tests/support/fixtures.h"
+#include "tests/support/import_entry.h"
 
 namespace {
 
@@ -71,18 +74,7 @@ TEST(UpdateTarget, FreshInstallGetsEverySettingAndSkinInOrder) {
   tree.MakeInstall("App", AllSkins());
   ConfigIni config;
   EXPECT_NE(0, UpdateTargetConfig(tree.Path("App").c_str(), tree.Path(kConfig).c_str(), &config));
-  EXPECT_EQ(
-      "[Setting Infor]\r\n"
-      "UILangFlag=2\r\n"
-      "FollowReadNum=3\r\n"
-      "DelayPlayTimeInHearingMode=1500\r\n"
-      "[Skin Infor]\r\n"
-      "UIStyleFlag=0\r\n"
-      "SkinConfig0=res\\skinSinE.ini\r\n"
-      "SkinConfig1=res\\skinCorE.ini\r\n"
-      "SkinConfig2=res\\skinSinC.ini\r\n"
-      "SkinConfig3=res\\skinCorC.ini\r\n",
-      tree.ReadFile(kConfig));
+  EXPECT_EQ(UpdatedConfig(testing_support::kAllSkins), tree.ReadFile(kConfig));
   for (const std::string& skin : AllSkins()) {
     EXPECT_EQ("[Skin]\r\nName=" + skin + "\r\n", tree.ReadFile("App\\Bin\\Res\\" + skin)) << skin;
   }
@@ -115,6 +107,194 @@ TEST(ConfigUpdate, SkinPresenceDecidesEntriesAndResult) {
     EXPECT_EQ(c.succeeds, result != 0) << c.skins;
     // The value is spelled as in the table, whatever the name found on disk.
     EXPECT_EQ(UpdatedConfig(c.entries), tree.ReadFile(kConfig)) << c.skins;
+  }
+}
+
+// The eight writes of an update with every skin present, in their order.
+struct Write {
+  const char* section;
+  const char* key;
+  const char* value;
+};
+const Write kWrites[] = {
+    {"Setting Infor", "UILangFlag", "2"},
+    {"Setting Infor", "FollowReadNum", "3"},
+    {"Setting Infor", "DelayPlayTimeInHearingMode", "1500"},
+    {"Skin Infor", "UIStyleFlag", "0"},
+    {"Skin Infor", "SkinConfig0", "res\\skinSinE.ini"},
+    {"Skin Infor", "SkinConfig1", "res\\skinCorE.ini"},
+    {"Skin Infor", "SkinConfig2", "res\\skinSinC.ini"},
+    {"Skin Infor", "SkinConfig3", "res\\skinCorC.ini"},
+};
+const int kWriteCount = 8;
+
+// What the forwarders below do for one row: writes first..last (1-based, in
+// the order above) are refused with `error`, each for its first `refusals`
+// tries (-1: always); every other write goes through. Sleeping advances a
+// clock of their own, so a wait is measured exactly and costs no time.
+struct Refusals {
+  int first, last, refusals;
+  DWORD error, clock;
+  std::vector<std::string> tries;  // the key of every write tried, in order
+  std::vector<DWORD> slept;        // each pause asked for
+} g_refusals;
+typedef BOOL(WINAPI* WriteFunction)(LPCSTR, LPCSTR, LPCSTR, LPCSTR);
+WriteFunction g_real_write = NULL;
+
+BOOL WINAPI RefusingWrite(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
+  Refusals& r = g_refusals;
+  r.tries.push_back(key);
+  int position = 0;
+  for (int w = 0; w < kWriteCount; ++w) {
+    if (lstrcmpA(kWrites[w].key, key) == 0) position = w + 1;
+  }
+  int tried = static_cast<int>(std::count(r.tries.begin(), r.tries.end(), key));
+  if (position >= r.first && position <= r.last && (r.refusals < 0 || tried <= r.refusals)) {
+    SetLastError(r.error);
+    return FALSE;
+  }
+  return g_real_write(section, key, value, file);
+}
+VOID WINAPI CountedPause(DWORD milliseconds) {
+  g_refusals.slept.push_back(milliseconds);
+  g_refusals.clock += milliseconds;
+}
+DWORD WINAPI OwnClock() { return g_refusals.clock; }
+
+// Points this program's import entries for the profile write, Sleep and
+// GetTickCount at the forwarders above while it exists.
+class RefusedWrites {
+ public:
+  explicit RefusedWrites(const Refusals& refusals) {
+    g_refusals = refusals;
+    for (Entry& e : entries_) {
+      e.real = testing_support::RedirectImport("kernel32.dll", e.name, e.forwarder);
+    }
+    g_real_write = reinterpret_cast<WriteFunction>(entries_[0].real);
+  }
+  ~RefusedWrites() {
+    for (Entry& e : entries_) {
+      if (e.real != NULL) testing_support::RedirectImport("kernel32.dll", e.name, e.real);
+    }
+  }
+  RefusedWrites(const RefusedWrites&) = delete;
+  RefusedWrites& operator=(const RefusedWrites&) = delete;
+
+  bool installed() const {
+    return entries_[0].real != NULL && entries_[1].real != NULL && entries_[2].real != NULL;
+  }
+
+ private:
+  struct Entry {
+    const char* name;  // cppcheck-suppress unusedStructMember
+    void* forwarder;   // cppcheck-suppress unusedStructMember
+    void* real;
+  } entries_[3] = {
+      {"WritePrivateProfileStringA", reinterpret_cast<void*>(RefusingWrite), NULL},
+      {"Sleep", reinterpret_cast<void*>(CountedPause), NULL},
+      {"GetTickCount", reinterpret_cast<void*>(OwnClock), NULL},
+  };
+};
+
+// The file a fresh update leaves when only the writes whose bit is set in
+// `landed` (bit w = write w + 1) went through, byte for byte: sections in
+// the order of their first write, keys in write order.
+std::string FreshFileOf(unsigned landed) {
+  std::string text;
+  std::string section;
+  for (int w = 0; w < kWriteCount; ++w) {
+    if ((landed & (1u << w)) == 0) continue;
+    if (section != kWrites[w].section) {
+      section = kWrites[w].section;
+      text += "[" + section + "]\r\n";
+    }
+    text += std::string(kWrites[w].key) + "=" + kWrites[w].value + "\r\n";
+  }
+  return text.empty() ? "<missing>" : text;
+}
+
+TEST(ConfigUpdate, RefusedWriteAtEachPositionFailsTheTargetUnlessABusyFileIsFreedInTime) {
+  // A held file (a scanner or a backup agent) is waited for about 2 s in all
+  // per target, in short pauses; any other refusal fails at once. Every
+  // write is still made, in order.
+  static const struct {
+    const char* name;
+    DWORD error;
+    int refusals;     // tries refused per write; -1 always
+    bool to_the_end;  // every write from k on is refused
+    bool succeeds;
+  } kinds[] = {
+      {"busy throughout", ERROR_SHARING_VIOLATION, -1, false, false},
+      {"busy, then free", ERROR_SHARING_VIOLATION, 3, false, true},
+      {"access denied", ERROR_ACCESS_DENIED, -1, false, false},
+      {"busy from here to the end", ERROR_SHARING_VIOLATION, -1, true, false},
+      {"locked, then free", ERROR_LOCK_VIOLATION, 1, false, true},
+  };
+  // One ConfigIni for all rows, as for all targets of a run: a target whose
+  // time was spent must not leave the next one without any.
+  ConfigIni config;
+  for (const auto& kind : kinds) {
+    for (int k = 1; k <= kWriteCount; ++k) {
+      std::string row = std::string(kind.name) + ", write " + std::to_string(k);
+      TempTree tree;
+      tree.MakeInstall("App", AllSkins());
+      int result;
+      {
+        // The tick count wraps during the wait.
+        RefusedWrites refused(
+            {k, kind.to_the_end ? kWriteCount : k, kind.refusals, kind.error, 0xFFFFFF00, {}, {}});
+        ASSERT_TRUE(refused.installed());
+        result = UpdateTargetConfig(tree.Path("App").c_str(), tree.Path(kConfig).c_str(), &config);
+      }
+      const std::vector<std::string>& tries = g_refusals.tries;
+      const std::vector<DWORD>& slept = g_refusals.slept;
+      EXPECT_EQ(kind.succeeds, result != 0) << row;
+
+      // Every write was made, in order; only refused ones were tried again.
+      std::vector<std::string> order;
+      std::unique_copy(tries.begin(), tries.end(), std::back_inserter(order));
+      std::vector<std::string> expected_order(kWriteCount);
+      std::transform(std::begin(kWrites), std::end(kWrites), expected_order.begin(),
+                     [](const Write& write) { return std::string(write.key); });
+      EXPECT_EQ(expected_order, order) << row;
+
+      bool busy = kind.error != ERROR_ACCESS_DENIED;
+      int last = kind.to_the_end ? kWriteCount : k;
+      DWORD waited = 0;
+      for (DWORD pause : slept) {
+        EXPECT_GT(pause, 0u) << row;
+        EXPECT_LE(pause, 100u) << row << ": a pause should be short";
+        waited += pause;
+      }
+      unsigned landed = 0;
+      for (int w = 1; w <= kWriteCount; ++w) {
+        int times = static_cast<int>(std::count(tries.begin(), tries.end(), kWrites[w - 1].key));
+        bool refused = w >= k && w <= last;
+        if (!refused) {
+          EXPECT_EQ(1, times) << row << ": write " << w;
+          landed |= 1u << (w - 1);
+        } else if (kind.refusals >= 0) {
+          EXPECT_EQ(kind.refusals + 1, times) << row << ": write " << w;
+          landed |= 1u << (w - 1);
+        } else if (!busy) {
+          EXPECT_EQ(1, times) << row << ": write " << w << " waits for nothing";
+        } else if (w == k) {
+          EXPECT_GT(times, 10) << row << ": write " << w << " is tried again";
+        } else {
+          // The target's time is spent: later writes are tried once.
+          EXPECT_EQ(1, times) << row << ": write " << w;
+        }
+      }
+      if (kind.refusals >= 0) {
+        EXPECT_EQ(static_cast<size_t>(kind.refusals), slept.size()) << row;
+      } else if (busy) {
+        EXPECT_GE(waited, 1900u) << row << ": about 2 s in all";
+        EXPECT_LE(waited, 2100u) << row << ": about 2 s in all";
+      } else {
+        EXPECT_TRUE(slept.empty()) << row;
+      }
+      EXPECT_EQ(FreshFileOf(landed), tree.ReadFile(kConfig)) << row;
+    }
   }
 }
 
@@ -270,6 +450,58 @@ TEST(UpdateTarget, MarkedConfigIsMadeNormalThenUpdated) {
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, after) << mark;
     EXPECT_EQ(0u, after & (kMarks | FILE_ATTRIBUTE_DIRECTORY)) << mark;
     EXPECT_EQ(LogicalLines(UpdatedConfig(0xF)), LogicalLines(tree.ReadFile(kConfig))) << mark;
+  }
+}
+
+TEST(UpdateTarget, ConfigHeldByAnotherProgramIsWaitedForAbout2Seconds) {
+  // Both share modes refuse the profile write with a sharing violation.
+  static const struct {
+    const char* name;
+    DWORD share;
+    bool create;      // the holder creates config.ini (no file before)
+    bool throughout;  // held for longer than the update may wait, else for 300 ms
+  } cases[] = {
+      {"no sharing, 300 ms", 0, false, false},
+      {"read sharing, 300 ms", FILE_SHARE_READ, false, false},
+      {"being created, 300 ms", 0, true, false},
+      {"no sharing, throughout", 0, false, true},
+      {"read sharing, throughout", FILE_SHARE_READ, false, true},
+  };
+  const std::string user_config =
+      "[General]\r\nOwner=Front desk\r\n[Setting Infor]\r\nVolume=7\r\n";
+  for (const auto& c : cases) {
+    TempTree tree;
+    tree.MakeInstall("App", AllSkins());
+    if (!c.create) tree.WriteFile(kConfig, user_config);
+    ConfigIni config;
+    int result;
+    DWORD took;
+    {
+      // Held for 300 ms, or past the longest the update may wait.
+      testing_support::FileHold hold(tree.Path(kConfig), c.share, c.create,
+                                     c.throughout ? 3000 : 300);
+      ASSERT_TRUE(hold.held()) << c.name;
+      DWORD start = GetTickCount();
+      result = UpdateTargetConfig(tree.Path("App").c_str(), tree.Path(kConfig).c_str(), &config);
+      took = GetTickCount() - start;
+    }
+    EXPECT_EQ(!c.throughout, result != 0) << c.name;
+    if (c.throughout) {
+      // Every write of the target failed while it was held, so nothing was
+      // written; and the whole target waited only once.
+      EXPECT_EQ(user_config, tree.ReadFile(kConfig)) << c.name;
+      EXPECT_GE(took, 1900u) << c.name;
+      EXPECT_LE(took, 3000u) << c.name;
+    } else if (c.create) {
+      EXPECT_EQ(UpdatedConfig(0xF), tree.ReadFile(kConfig)) << c.name;
+    } else {
+      std::vector<std::string> expected = {"[General]", "Owner=Front desk", "[Setting Infor]",
+                                           "Volume=7"};
+      std::vector<std::string> updated = LogicalLines(UpdatedConfig(0xF));
+      updated.erase(updated.begin());  // its own [Setting Infor]
+      expected.insert(expected.end(), updated.begin(), updated.end());
+      EXPECT_EQ(expected, LogicalLines(tree.ReadFile(kConfig))) << c.name;
+    }
   }
 }
 

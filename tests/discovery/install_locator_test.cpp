@@ -210,6 +210,9 @@ TEST_F(TargetWalk, TargetTextCleaningTable) {
       {"C:", "C:"},
       {"C:/App", "C:/App"},
       {"c:\\App", "c:\\App"},
+      {"A:\\App", "A:\\App"},
+      {"a:", "a:"},
+      {"@:\\App", NULL},
       {"\\\\server\\share\\App", "\\\\server\\share\\App"},
       {"//server/share/", "//server/share"},
       {" \\/srv\\s ,1", "\\/srv\\s"},
@@ -477,6 +480,58 @@ TEST_F(TargetWalk, WalksTheNamesItIsGiven) {
   EXPECT_EQ(1, locator.ForEachTarget(record.path().c_str(), "Count", "Dir",
                                      TargetRecorder::Callback, &recorder));
   EXPECT_EQ(Texts({"E:\\Zero", "E:\\One"}), recorder.Directories());
+}
+
+// The longest prefix the walk takes leaves room in its value-name buffer for
+// the longest index; one character more and the walk refuses the prefix
+// (not installed) before reading anything.
+TEST_F(TargetWalk, LongestPrefixTable) {
+  static const struct {
+    size_t length;
+    int result;
+  } cases[] = {{51, 1}, {52, 1}, {53, 0}, {60, 0}};
+  InstallLocator locator;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.length);
+    testing_support::RemoveVarnexKey();
+    const std::string prefix(c.length, 'P');
+    Record record("Custom");
+    record.SetDword("Count", 0x7FFFFFFF);
+    record.SetString(prefix + "0", "C:\\Zero");
+    record.SetString(prefix + "2147483646", "C:\\Top");
+    TargetRecorder recorder;
+    EXPECT_EQ(c.result, locator.ForEachTarget(record.path().c_str(), "Count", prefix.c_str(),
+                                              TargetRecorder::Callback, &recorder));
+    EXPECT_EQ(c.result == 1 ? Texts({"C:\\Zero", "C:\\Top"}) : Texts(), recorder.Directories());
+  }
+}
+
+// Target + U+FF15 (full-width five) is listed in the ANSI code page as
+// "Target5" (Wine and Windows convert names with best fit), beside the real
+// Target5: the index is listed twice and visited once. Where a code page has
+// no best fit for it, it is listed as another name and Target5 is still
+// visited once.
+TEST_F(TargetWalk, TwoNamesListedAlikeAreVisitedOnce) {
+  Record record("Product");
+  record.MakeProduct({"C:\\T0"});
+  record.SetDword("TargetNum", 0x7FFFFFFF);
+  record.SetString("Target5", "C:\\T5");
+  const wchar_t wide_name[] = L"Target\xFF15";
+  const wchar_t wide_text[] = L"C:\\Wide";
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegSetValueExW(record.key(), wide_name, 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(wide_text), sizeof wide_text));
+  int listed = 0;
+  for (DWORD i = 0;; ++i) {
+    char name[64];
+    DWORD size = sizeof name;
+    if (RegEnumValueA(record.key(), i, name, &size, NULL, NULL, NULL, NULL) != ERROR_SUCCESS) break;
+    listed += strcmp(name, "Target5") == 0;
+  }
+  ASSERT_EQ(2, listed) << "the listing no longer turns the full-width digit into '5'";
+  TargetRecorder recorder;
+  EXPECT_EQ(1, InstallLocator().Run(TargetRecorder::Callback, &recorder));
+  EXPECT_EQ(Texts({"C:\\T0", "C:\\T5"}), recorder.Directories());
 }
 
 // A null callback fails the first usable target instead of calling through it.

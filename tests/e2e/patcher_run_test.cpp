@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -22,13 +23,6 @@ const char kFailure[] = "Orvane SP1 Run failed.";
 const char kNotInstalled[] = "Please install Orvane Business Series.Then run this program again.";
 const char kMissing[] = "<missing>";
 
-// The file a full update creates from nothing, byte for byte.
-const char kFreshConfig[] =
-    "[Setting Infor]\r\nUILangFlag=2\r\nFollowReadNum=3\r\nDelayPlayTimeInHearingMode=1500\r\n"
-    "[Skin Infor]\r\nUIStyleFlag=0\r\nSkinConfig0=res\\skinSinE.ini\r\n"
-    "SkinConfig1=res\\skinCorE.ini\r\nSkinConfig2=res\\skinSinC.ini\r\n"
-    "SkinConfig3=res\\skinCorC.ini\r\n";
-
 // A user's file with settings of its own. It is written the way Wine rewrites
 // a profile file (no blank lines, no blanks around '='), so the updated file
 // is the same bytes on Windows, which keeps the rest as it was, and on Wine.
@@ -41,12 +35,6 @@ const char kUserConfigUpdated[] =
     "[Skin Infor]\r\nUIStyleFlag=0\r\nSkinConfig0=res\\skinSinE.ini\r\n"
     "SkinConfig1=res\\skinCorE.ini\r\nSkinConfig2=res\\skinSinC.ini\r\n"
     "SkinConfig3=res\\skinCorC.ini\r\n";
-
-// Without skinCorC.ini: every write happens, only SkinConfig3 is absent.
-const char kThreeSkinsConfig[] =
-    "[Setting Infor]\r\nUILangFlag=2\r\nFollowReadNum=3\r\nDelayPlayTimeInHearingMode=1500\r\n"
-    "[Skin Infor]\r\nUIStyleFlag=0\r\nSkinConfig0=res\\skinSinE.ini\r\n"
-    "SkinConfig1=res\\skinCorE.ini\r\nSkinConfig2=res\\skinSinC.ini\r\n";
 
 // One installation folder of a scenario, relative to the test's tree.
 struct Target {
@@ -62,6 +50,7 @@ struct Scenario {
   std::vector<Target> targets;
   const char* message;
   bool relative = false;  // the record names the folders relative to the tree
+  bool busy = false;      // another program holds the first config.ini for 500 ms
 };
 
 // Every file and folder under root, by relative path, with what identifies
@@ -127,6 +116,12 @@ std::string Describe(const e2e::BoxContent& box) {
 class EndToEndRun : public PatcherTest {};
 
 TEST_F(EndToEndRun, EachScenarioShowsItsMessageWritesOnlyTargetConfigsAndExitsZero) {
+  // The file a full update creates from nothing, and the one without
+  // skinCorC.ini: every write happens, only SkinConfig3 is absent.
+  const std::string fresh = testing_support::UpdatedConfig(testing_support::kAllSkins);
+  const std::string three_skins = testing_support::UpdatedConfig(0x7);
+  const char* const kFreshConfig = fresh.c_str();
+  const char* const kThreeSkinsConfig = three_skins.c_str();
   const Scenario scenarios[] = {
       {"not installed", false, {{"App", 4, kUserConfig, kUserConfig}}, kNotInstalled},
       {"full success, config created", true, {{"App", 4, nullptr, kFreshConfig}}, kSuccess},
@@ -153,6 +148,12 @@ TEST_F(EndToEndRun, EachScenarioShowsItsMessageWritesOnlyTargetConfigsAndExitsZe
        true,
        {{"acc\\t1", 4, nullptr, kMissing}},
        kFailure,
+       true},
+      {"config busy for a moment, then updated",
+       true,
+       {{"App", 4, kUserConfig, kUserConfigUpdated}},
+       kSuccess,
+       false,
        true},
   };
   const std::string patcher = e2e::PatcherUnderTest(PATCHER_EXE);
@@ -183,7 +184,16 @@ TEST_F(EndToEndRun, EachScenarioShowsItsMessageWritesOnlyTargetConfigsAndExitsZe
     Sleep(20);
 
     // The tree is the working folder, so a stray relative write would show.
-    e2e::BoxedRun run = e2e::RunAndAnswer(patcher, tree.root(), 20000);
+    e2e::BoxedRun run;
+    {
+      std::unique_ptr<testing_support::FileHold> hold;
+      if (s.busy) {
+        std::string config = tree.Path(std::string(s.targets[0].folder) + "\\Bin\\config.ini");
+        hold.reset(new testing_support::FileHold(config, 0, false, 500));
+        ASSERT_TRUE(hold->held());
+      }
+      run = e2e::RunAndAnswer(patcher, tree.root(), 20000);
+    }
 
     ASSERT_TRUE(run.started) << patcher;
     EXPECT_TRUE(run.exited);

@@ -5,13 +5,16 @@
 // to move when something does leak. ORVANE_LEAK_RUNS sets the repeats.
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "driver/text_helpers.h"
 #include "gtest/gtest.h"
-#include "tests/proof/proof_support.h"
+#include "tests/proof/generated_inputs.h"
+#include "tests/proof/leak_measures.h"
 #include "tests/proof/scenarios.h"
 #include "tests/support/fixtures.h"
+#include "tests/support/heap_calls.h"
 
 namespace {
 
@@ -37,23 +40,78 @@ TEST_F(LeakHandles, TenKeysLeftOpenMoveTheMeasure) {
 // and with a failure at each of its allocation points.
 TEST_F(LeakHandles, EveryScenarioOnEveryPathClosesItsKeys) {
   size_t runs = proof::SizeFromEnvironment("ORVANE_LEAK_RUNS", 10);
-  for (const proof::Scenario& scenario : proof::MalformedScenarios()) {
-    testing_support::RemoveVarnexKey();
-    testing_support::TempTree tree;
-    proof::BuildScenario(scenario, tree);
-    long before = AllocatedBlocks();
-    proof::RunPatch(tree);  // also warms up what the platform keeps for good
-    long points = AllocatedBlocks() - before;
-    UINT_PTR handle = proof::NextHandleValue();
-    for (size_t run = 0; run < runs; ++run) {
-      for (long n = 0; n <= points; ++n) {
-        FailAllocation(n);
-        proof::RunPatch(tree);
-        FailAllocation(0);
-      }
-    }
-    EXPECT_EQ(handle, proof::NextHandleValue()) << scenario.name;
+  proof::ForEachScenario(
+      [runs](const proof::Scenario& scenario, const testing_support::TempTree& tree) {
+        long before = AllocatedBlocks();
+        proof::RunPatch(tree);  // also warms up what the platform keeps for good
+        long points = AllocatedBlocks() - before;
+        UINT_PTR handle = proof::NextHandleValue();
+        for (size_t run = 0; run < runs; ++run) {
+          for (long n = 0; n <= points; ++n) {
+            FailAllocation(n);
+            proof::RunPatch(tree);
+            FailAllocation(0);
+          }
+        }
+        EXPECT_EQ(handle, proof::NextHandleValue()) << scenario.name;
+      });
+}
+
+// The allocation counters every leak check relies on, checked against the
+// process heap itself, so that a check cannot go blind if they are wrong: a
+// block counted as handed out is a busy block of the heap until it is
+// counted as released, and a refused one is neither.
+class LeakCounters : public PatcherTest {};
+
+TEST_F(LeakCounters, CountersFollowTheProcessHeap) {
+  const int kBlocks = 100;
+  const size_t kSize = 48;
+  std::vector<void*> blocks;
+  blocks.reserve(kBlocks);
+  const long allocated = AllocatedBlocks();
+  const long released = ReleasedBlocks();
+  const proof::HeapUse start = proof::BusyHeap();
+  for (int i = 0; i < kBlocks; ++i) blocks.push_back(AllocBlock(kSize));
+  const proof::HeapUse taken = proof::BusyHeap();
+  FailAllocation(1);
+  void* refused = AllocBlock(kSize);
+  FailAllocation(0);
+  const proof::HeapUse after_refusal = proof::BusyHeap();
+  for (void* block : blocks) ReleaseBlock(block);
+  ReleaseBlock(NULL);
+  const proof::HeapUse end = proof::BusyHeap();
+
+  EXPECT_EQ(nullptr, refused);
+  EXPECT_EQ(kBlocks, AllocatedBlocks() - allocated);
+  EXPECT_EQ(start.blocks + kBlocks, taken.blocks);
+  EXPECT_GE(taken.bytes, start.bytes + kBlocks * kSize);
+  EXPECT_EQ(taken.blocks, after_refusal.blocks);
+  EXPECT_EQ(kBlocks, ReleasedBlocks() - released);
+  EXPECT_EQ(start.blocks, end.blocks);
+  EXPECT_EQ(start.bytes, end.bytes);
+}
+
+// Over a whole run, the counters agree with the blocks the run took from and
+// gave back to the heap through this program's heap calls.
+TEST_F(LeakCounters, CountersAgreeWithTheHeapCallsOfARun) {
+  tree_.MakeInstall("A", testing_support::AllSkins());
+  {
+    testing_support::Record record("Product");
+    record.MakeProduct({tree_.Path("A")});
   }
+  testing_support::HeapCalls heap;
+  ASSERT_TRUE(heap.installed());
+  const long allocated = AllocatedBlocks();
+  const long released = ReleasedBlocks();
+  ASSERT_EQ(1, proof::RunPatch(tree_));
+  const auto& blocks = heap.blocks();
+  const long given_back = static_cast<long>(
+      std::count_if(blocks.begin(), blocks.end(),
+                    [](const testing_support::HeapCalls::Block& block) { return block.released; }));
+  EXPECT_LT(0u, heap.blocks().size());
+  EXPECT_EQ(static_cast<long>(heap.blocks().size()), AllocatedBlocks() - allocated);
+  EXPECT_EQ(given_back, ReleasedBlocks() - released);
+  EXPECT_EQ(static_cast<long>(heap.blocks().size()), given_back);
 }
 
 class LeakSearch : public PatcherTest {};
@@ -64,7 +122,7 @@ TEST_F(LeakSearch, ThousandRunsLeaveTheHeapAsItWas) {
     testing_support::Record record("Product");
     record.MakeProduct({tree_.Path("A")});
   }
-  std::string skin = tree_.Path("A\\Bin\\Res\\skinSinE.ini");
+  std::string skin = tree_.Path("A\\Bin\\Res\\" + testing_support::AllSkins()[0]);
   // The measure: what one search left open costs the heap.
   SIZE_T start = proof::BusyHeapBytes();
   std::vector<HANDLE> searches;
@@ -81,7 +139,8 @@ TEST_F(LeakSearch, ThousandRunsLeaveTheHeapAsItWas) {
   SIZE_T after = proof::BusyHeapBytes();
   // Four searches a run: a leak of one in a hundred would pass this bound.
   EXPECT_LT(after, before + per_search * (runs * 4 / 100)) << "grew by " << after - before;
-  EXPECT_EQ(proof::FreshConfig(proof::kAllSkins), tree_.ReadFile("A\\Bin\\config.ini"));
+  EXPECT_EQ(testing_support::UpdatedConfig(testing_support::kAllSkins),
+            tree_.ReadFile("A\\Bin\\config.ini"));
 }
 
 }  // namespace

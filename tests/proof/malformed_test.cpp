@@ -3,7 +3,6 @@
 // block it took.
 #include "driver/text_helpers.h"
 #include "gtest/gtest.h"
-#include "tests/proof/proof_support.h"
 #include "tests/proof/scenarios.h"
 
 namespace {
@@ -13,19 +12,17 @@ using testing_support::PatcherTest;
 class MalformedRecord : public PatcherTest {};
 
 TEST_F(MalformedRecord, EachRecordGivesItsRunResultAndFiles) {
-  for (const proof::Scenario& scenario : proof::MalformedScenarios()) {
-    testing_support::RemoveVarnexKey();
-    testing_support::TempTree tree;
-    proof::BuildScenario(scenario, tree);
-    // The run starts in the tree root, so whatever it writes by a relative
-    // path shows in the listing.
-    std::vector<std::string> before = proof::ListTree(tree.root());
-    long allocated = AllocatedBlocks();
-    long released = ReleasedBlocks();
-    EXPECT_EQ(scenario.result, proof::RunPatch(tree)) << scenario.name;
-    EXPECT_EQ(AllocatedBlocks() - allocated, ReleasedBlocks() - released) << scenario.name;
-    proof::CheckScenarioFiles(scenario, tree, before);
-  }
+  proof::ForEachScenario(
+      [](const proof::Scenario& scenario, const testing_support::TempTree& tree) {
+        // The run starts in the tree root, so whatever it writes by a relative
+        // path shows in the listing.
+        std::vector<std::string> before = testing_support::ListTree(tree.root());
+        long allocated = AllocatedBlocks();
+        long released = ReleasedBlocks();
+        EXPECT_EQ(scenario.result, proof::RunPatch(tree)) << scenario.name;
+        EXPECT_EQ(AllocatedBlocks() - allocated, ReleasedBlocks() - released) << scenario.name;
+        proof::CheckScenarioFiles(scenario, tree, before);
+      });
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 
 #include "config/config_ini.h"
 #include "discovery/install_locator.h"
-#include "tests/proof/proof_support.h"
 
 namespace proof {
 
@@ -27,8 +26,8 @@ std::string Dword(DWORD value) { return std::string(reinterpret_cast<char*>(&val
 }  // namespace
 
 const std::vector<Scenario>& MalformedScenarios() {
-  const std::string full = FreshConfig(kAllSkins);
-  const std::string bare = FreshConfig(0);
+  const std::string full = testing_support::UpdatedConfig(testing_support::kAllSkins);
+  const std::string bare = testing_support::UpdatedConfig(0);
   // Target0 names A; Target1 names B, which holds a user's file that stays
   // as it was whenever the walk must not reach it.
   const RecordValue a = {"Target0", REG_SZ, Sz("@\\A")};
@@ -212,13 +211,24 @@ void BuildScenario(const Scenario& scenario, const testing_support::TempTree& tr
   }
   for (const Install& install : scenario.installs) {
     std::string folder = Expand(install.folder, tree.root());
-    EXPECT_TRUE(MakeLongDir(folder + "\\Bin\\Res")) << scenario.name << ": " << folder;
+    EXPECT_TRUE(testing_support::MakeLongDir(folder + "\\Bin\\Res"))
+        << scenario.name << ": " << folder;
     // Skin paths longer than 259 characters could not be probed anyway.
     for (const std::string& skin : testing_support::AllSkins()) {
       std::string path = folder + "\\Bin\\Res\\" + skin;
-      if (path.size() < MAX_PATH) WriteLongFile(path, "[Skin]\r\n");
+      if (path.size() < MAX_PATH) testing_support::WriteLongFile(path, "[Skin]\r\n");
     }
-    if (install.poisoned) WriteLongFile(folder + "\\Bin\\config.ini", kPoison);
+    if (install.poisoned) testing_support::WriteLongFile(folder + "\\Bin\\config.ini", kPoison);
+  }
+}
+
+void ForEachScenario(
+    const std::function<void(const Scenario&, const testing_support::TempTree&)>& body) {
+  for (const Scenario& scenario : MalformedScenarios()) {
+    testing_support::RemoveVarnexKey();
+    testing_support::TempTree tree;
+    BuildScenario(scenario, tree);
+    body(scenario, tree);
   }
 }
 
@@ -247,7 +257,7 @@ void CheckScenarioFiles(const Scenario& scenario, const testing_support::TempTre
         << scenario.name << ": " << path;
   }
   std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(expected, ListTree(tree.root())) << scenario.name;
+  EXPECT_EQ(expected, testing_support::ListTree(tree.root())) << scenario.name;
 }
 
 }  // namespace proof

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,11 @@ std::string Expand(const char* pattern, const std::string& root);
 
 // Writes the record and the folders of a scenario.
 void BuildScenario(const Scenario& scenario, const testing_support::TempTree& tree);
+
+// Calls body for each scenario of the table, with the scenario's record and
+// folders built in a clean registry and a fresh tree (removed afterwards).
+void ForEachScenario(
+    const std::function<void(const Scenario&, const testing_support::TempTree&)>& body);
 
 // One whole run as the entry makes it, from the tree root as the current folder.
 int RunPatch(const testing_support::TempTree& tree);

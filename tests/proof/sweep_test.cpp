@@ -13,8 +13,11 @@
 #include "driver/text_helpers.h"
 #include "gtest/gtest.h"
 #include "tests/discovery/target_recorder.h"
-#include "tests/proof/proof_support.h"
+#include "tests/proof/generated_inputs.h"
+#include "tests/proof/guarded_buffer.h"
+#include "tests/proof/target_rules.h"
 #include "tests/support/fixtures.h"
+#include "tests/support/registry_calls.h"
 
 namespace {
 
@@ -190,6 +193,11 @@ struct WalkRecord {
   std::vector<WalkValue> values;
   DWORD count;
   std::vector<int> answers;
+  // Written so that the first value the registry lists is Target1, a target
+  // the walk needs past its first gap (at 0): the values are written before
+  // TargetNum (Windows lists in the order written), and no name sorts before
+  // it (Wine lists sorted).
+  bool lead = false;
 };
 
 std::string RandomCase(proof::Lcg& random, const std::string& text) {
@@ -203,7 +211,8 @@ std::string RandomCase(proof::Lcg& random, const std::string& text) {
 
 // Gaps of every length, now and then a jump towards the top of the range,
 // every value type, names in any letter case, names the walk never spells,
-// texts that fail, and a count below, at or far above the highest index.
+// texts that fail, a count below, at or far above the highest index, and
+// now and then a record that the registry lists starting with a target.
 WalkRecord MakeWalkRecord(proof::Lcg& random, size_t kind) {
   static const DWORD kSkipped[] = {REG_DWORD,    REG_EXPAND_SZ, REG_BINARY,
                                    REG_MULTI_SZ, REG_NONE,      REG_QWORD};
@@ -214,19 +223,20 @@ WalkRecord MakeWalkRecord(proof::Lcg& random, size_t kind) {
       "Target5x",  "Targe5",   "XTarget5",  "Target0x10",   "Target4294967297", "Target\xB9",
       "Target 0",  "Target00", "Target1.0", "TargetTarget1"};
   WalkRecord record;
+  record.lead = kind % 8 < 2 && (kind / 8) % 2 == 0;
   unsigned tier = random.Next(10);
   unsigned n = tier < 4   ? 3 + random.Next(28)
                : tier < 8 ? 30 + random.Next(271)
                           : 300 + random.Next(2701);
   unsigned failing_odds = 2 * n;     // about one record in three holds a failing text
   unsigned spread = random.Next(3);  // dense, gappy, or sparse with jumps towards the top
-  long long index = random.Next(4) ? 0 : random.Next(20);
+  long long index = record.lead ? 1 : random.Next(4) ? 0 : random.Next(20);
   for (unsigned k = 0; k < n && index <= 0x7FFFFFFE; ++k) {
     WalkValue value;
     value.index = static_cast<int>(index);
     value.name = (random.Next(5) ? std::string("Target") : RandomCase(random, "target")) +
                  std::to_string(index);
-    unsigned pick = random.Next(100);
+    unsigned pick = k == 0 && record.lead ? 0 : random.Next(100);
     if (pick < 55) {
       value.type = REG_SZ;
       if (random.Next(failing_odds) == 0) {
@@ -253,7 +263,7 @@ WalkRecord MakeWalkRecord(proof::Lcg& random, size_t kind) {
     }
   }
   int highest = record.values.back().index;
-  for (unsigned k = 0; k < n / 10 + 1; ++k) {
+  for (unsigned k = 0; !record.lead && k < n / 10 + 1; ++k) {
     WalkValue value = {kNeverSpelled[random.Next(sizeof kNeverSpelled / sizeof *kNeverSpelled)],
                        REG_SZ, std::string("C:\\Never", 9), -1};
     // Longer than any name of ours, and listed before or after them.
@@ -307,7 +317,9 @@ std::vector<long long> WrittenIndices(const WalkRecord& record) {
 
 // The walk as its rules state it: every index from 0 to the count's end in
 // turn, each read by its own name. Indices more than 64 away from any value
-// the record was given are left out: the test wrote nothing there.
+// the record was given are left out: the test wrote nothing there. This
+// restates the rules, not the product's code, on purpose: it shares nothing
+// with the walk it checks, neither its order of work nor its helpers.
 int PlainWalk(HKEY key, const WalkRecord& record, std::vector<Call>* calls) {
   if (record.count == 0) return 0;
   const int end = static_cast<int>(record.count);
@@ -360,17 +372,18 @@ class SweepTargetWalk : public PatcherTest {};
 // pass over the record's values, plus the reads of the targets it uses.
 // ORVANE_SWEEP_RECORDS sets the number of records (default 40).
 TEST_F(SweepTargetWalk, GeneratedRecordsGiveThePlainWalksCallsAtTheCostOfTheRecord) {
-  proof::RegistryCalls counted;
+  testing_support::RegistryCalls counted;
   ASSERT_TRUE(counted.installed());
   proof::Lcg random(0x3A1C);
   size_t records = proof::SizeFromEnvironment("ORVANE_SWEEP_RECORDS", 40);
   InstallLocator locator;
   int failures = 0;
+  int leads = 0;
   for (size_t r = 0; r < records && failures < 5; ++r) {
     WalkRecord generated = MakeWalkRecord(random, r);
     testing_support::RemoveVarnexKey();
     Record record("Walk");
-    record.SetDword("TargetNum", generated.count);
+    if (!generated.lead) record.SetDword("TargetNum", generated.count);
     long strings = 0;
     for (const WalkValue& value : generated.values) {
       record.SetRaw(value.name, value.type, value.data.data(),
@@ -379,6 +392,16 @@ TEST_F(SweepTargetWalk, GeneratedRecordsGiveThePlainWalksCallsAtTheCostOfTheReco
           value.index < static_cast<int>(generated.count)) {
         ++strings;
       }
+    }
+    if (generated.lead) {
+      record.SetDword("TargetNum", generated.count);
+      char first[64];
+      DWORD size = sizeof first;
+      ASSERT_EQ(ERROR_SUCCESS,
+                RegEnumValueA(record.key(), 0, first, &size, NULL, NULL, NULL, NULL));
+      EXPECT_EQ(0, lstrcmpiA(first, "Target1"))
+          << "record " << r << " lists '" << first << "' first";
+      ++leads;
     }
     std::vector<Call> expected_calls;
     int expected = PlainWalk(record.key(), generated, &expected_calls);
@@ -411,6 +434,7 @@ TEST_F(SweepTargetWalk, GeneratedRecordsGiveThePlainWalksCallsAtTheCostOfTheReco
     EXPECT_LE(counted.enumerations(), values + 1) << row << ": the values were listed twice";
     if (!same || calls > bound || counted.enumerations() > values + 1) ++failures;
   }
+  EXPECT_GT(leads, 0) << "no record lists a target the walk needs first";
 }
 
 class Cp936Sweep : public PatcherTest {};

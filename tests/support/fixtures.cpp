@@ -1,6 +1,8 @@
 // Registry and file-tree fixtures for the tests.
 #include "tests/support/fixtures.h"
 
+#include <algorithm>
+
 namespace testing_support {
 
 const char kInstalledPath[] = "SOFTWARE\\Varnex\\SoftWareInstalled";
@@ -160,9 +162,52 @@ void RemoveLongTree(const std::wstring& folder) {
   RemoveDirectoryW(folder.c_str());
 }
 
+void ListInto(const std::string& folder, std::vector<std::string>* paths) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((LongForm(folder) + L"\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    char name[MAX_PATH * 2] = {0};
+    WideCharToMultiByte(CP_ACP, 0, found.cFileName, -1, name, sizeof name, NULL, NULL);
+    if (lstrcmpA(name, ".") == 0 || lstrcmpA(name, "..") == 0) continue;
+    std::string path = folder + "\\" + name;
+    paths->push_back(path);
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ListInto(path, paths);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
+
 }  // namespace
 
 void RemoveTree(const std::string& path) { RemoveLongTree(LongForm(path)); }
+
+bool MakeLongDir(const std::string& path) {
+  std::wstring full = LongForm(path);
+  // Past "\\?\C:\", each separator ends a folder that may have to be made.
+  for (size_t at = full.find(L'\\', 7); at != std::wstring::npos; at = full.find(L'\\', at + 1)) {
+    CreateDirectoryW(full.substr(0, at).c_str(), NULL);
+  }
+  CreateDirectoryW(full.c_str(), NULL);
+  DWORD attributes = GetFileAttributesW(full.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool WriteLongFile(const std::string& path, const std::string& content) {
+  HANDLE file = CreateFileW(LongForm(path).c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, NULL);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  BOOL ok = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, NULL);
+  CloseHandle(file);
+  return ok && written == content.size();
+}
+
+std::vector<std::string> ListTree(const std::string& root) {
+  std::vector<std::string> paths;
+  ListInto(root, &paths);
+  std::sort(paths.begin(), paths.end());
+  return paths;
+}
 
 void PatcherTest::SetUp() {
   RemoveVarnexKey();
@@ -184,6 +229,29 @@ std::string UpdatedConfig(unsigned skin_mask) {
     }
   }
   return text;
+}
+
+FileHold::FileHold(const std::string& path, DWORD share, bool create, DWORD hold_ms)
+    : hold_ms_(hold_ms) {
+  file_ = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, share, NULL,
+                      create ? CREATE_NEW : OPEN_EXISTING, 0, NULL);
+  if (file_ != INVALID_HANDLE_VALUE) thread_ = CreateThread(NULL, 0, LetGo, this, 0, NULL);
+}
+
+FileHold::~FileHold() {
+  if (thread_ != NULL) {
+    WaitForSingleObject(thread_, INFINITE);
+    CloseHandle(thread_);
+  } else if (file_ != INVALID_HANDLE_VALUE) {
+    CloseHandle(file_);
+  }
+}
+
+DWORD WINAPI FileHold::LetGo(void* self) {
+  FileHold* hold = static_cast<FileHold*>(self);
+  Sleep(hold->hold_ms_);
+  CloseHandle(hold->file_);
+  return 0;
 }
 
 }  // namespace testing_support

@@ -75,6 +75,8 @@ class TempTree {
 
 // The four skin files, in their table order.
 const std::vector<std::string>& AllSkins();
+// A skin mask with every skin of AllSkins().
+const unsigned kAllSkins = 0xF;
 
 // The \\?\ form of an absolute ANSI path, which Win32 takes past MAX_PATH.
 std::wstring LongForm(const std::string& path);
@@ -87,6 +89,15 @@ std::string ReadWholeFile(const std::string& path);
 // MAX_PATH included; clears read-only marks on the way.
 void RemoveTree(const std::string& path);
 
+// Creates every folder of an absolute path, through the \\?\ form so that
+// fixtures past the ANSI folder limit (248 characters on Windows) can exist.
+bool MakeLongDir(const std::string& path);
+bool WriteLongFile(const std::string& path, const std::string& content);
+
+// Every file and folder under an absolute path (past MAX_PATH too), as full
+// paths, sorted.
+std::vector<std::string> ListTree(const std::string& root);
+
 // Clean registry and a fresh tree for each test.
 class PatcherTest : public ::testing::Test {
  protected:
@@ -95,10 +106,31 @@ class PatcherTest : public ::testing::Test {
   TempTree tree_;
 };
 
-// The exact bytes of a config.ini that the update created: the four settings,
-// UIStyleFlag and the SkinConfig entries of the skins whose bit is set in
-// skin_mask (bit k = skin k of AllSkins()).
+// The exact bytes of a config.ini that the update created from nothing, as
+// the profile functions lay it out: the four settings, UIStyleFlag and the
+// SkinConfig entries of the skins whose bit is set in skin_mask (bit k = skin
+// k of AllSkins()). The one copy of that text for all tests.
 std::string UpdatedConfig(unsigned skin_mask);
+
+// Another program's brief hold on a file, as a virus scanner or a backup agent
+// takes right after a write: the file is opened (created when `create`) with
+// `share` at once and let go of after hold_ms, on a thread of its own.
+class FileHold {
+ public:
+  FileHold(const std::string& path, DWORD share, bool create, DWORD hold_ms);
+  // Waits until the file is let go of.
+  ~FileHold();
+  FileHold(const FileHold&) = delete;
+  FileHold& operator=(const FileHold&) = delete;
+
+  bool held() const { return file_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  static DWORD WINAPI LetGo(void* self);
+  HANDLE file_;
+  DWORD hold_ms_;
+  HANDLE thread_ = NULL;
+};
 
 }  // namespace testing_support
 
