@@ -110,23 +110,9 @@ TEST(ConfigUpdate, SkinPresenceDecidesEntriesAndResult) {
   }
 }
 
-// The eight writes of an update with every skin present, in their order.
-struct Write {
-  const char* section;
-  const char* key;
-  const char* value;
-};
-const Write kWrites[] = {
-    {"Setting Infor", "UILangFlag", "2"},
-    {"Setting Infor", "FollowReadNum", "3"},
-    {"Setting Infor", "DelayPlayTimeInHearingMode", "1500"},
-    {"Skin Infor", "UIStyleFlag", "0"},
-    {"Skin Infor", "SkinConfig0", "res\\skinSinE.ini"},
-    {"Skin Infor", "SkinConfig1", "res\\skinCorE.ini"},
-    {"Skin Infor", "SkinConfig2", "res\\skinSinC.ini"},
-    {"Skin Infor", "SkinConfig3", "res\\skinCorC.ini"},
-};
-const int kWriteCount = 8;
+using testing_support::ConfigWrite;
+using testing_support::kUpdateWrites;
+const int kWriteCount = testing_support::kUpdateWriteCount;
 
 // What the forwarders below do for one row: writes first..last (1-based, in
 // the order above) are refused with `error`, each for its first `refusals`
@@ -146,7 +132,7 @@ BOOL WINAPI RefusingWrite(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file)
   r.tries.push_back(key);
   int position = 0;
   for (int w = 0; w < kWriteCount; ++w) {
-    if (lstrcmpA(kWrites[w].key, key) == 0) position = w + 1;
+    if (lstrcmpA(kUpdateWrites[w].key, key) == 0) position = w + 1;
   }
   int tried = static_cast<int>(std::count(r.tries.begin(), r.tries.end(), key));
   if (position >= r.first && position <= r.last && (r.refusals < 0 || tried <= r.refusals)) {
@@ -196,23 +182,6 @@ class RefusedWrites {
   };
 };
 
-// The file a fresh update leaves when only the writes whose bit is set in
-// `landed` (bit w = write w + 1) went through, byte for byte: sections in
-// the order of their first write, keys in write order.
-std::string FreshFileOf(unsigned landed) {
-  std::string text;
-  std::string section;
-  for (int w = 0; w < kWriteCount; ++w) {
-    if ((landed & (1u << w)) == 0) continue;
-    if (section != kWrites[w].section) {
-      section = kWrites[w].section;
-      text += "[" + section + "]\r\n";
-    }
-    text += std::string(kWrites[w].key) + "=" + kWrites[w].value + "\r\n";
-  }
-  return text.empty() ? "<missing>" : text;
-}
-
 TEST(ConfigUpdate, RefusedWriteAtEachPositionFailsTheTargetUnlessABusyFileIsFreedInTime) {
   // A held file (a scanner or a backup agent) is waited for about 2 s in all
   // per target, in short pauses; any other refusal fails at once. Every
@@ -254,8 +223,8 @@ TEST(ConfigUpdate, RefusedWriteAtEachPositionFailsTheTargetUnlessABusyFileIsFree
       std::vector<std::string> order;
       std::unique_copy(tries.begin(), tries.end(), std::back_inserter(order));
       std::vector<std::string> expected_order(kWriteCount);
-      std::transform(std::begin(kWrites), std::end(kWrites), expected_order.begin(),
-                     [](const Write& write) { return std::string(write.key); });
+      std::transform(std::begin(kUpdateWrites), std::end(kUpdateWrites), expected_order.begin(),
+                     [](const ConfigWrite& write) { return std::string(write.key); });
       EXPECT_EQ(expected_order, order) << row;
 
       bool busy = kind.error != ERROR_ACCESS_DENIED;
@@ -268,7 +237,8 @@ TEST(ConfigUpdate, RefusedWriteAtEachPositionFailsTheTargetUnlessABusyFileIsFree
       }
       unsigned landed = 0;
       for (int w = 1; w <= kWriteCount; ++w) {
-        int times = static_cast<int>(std::count(tries.begin(), tries.end(), kWrites[w - 1].key));
+        int times =
+            static_cast<int>(std::count(tries.begin(), tries.end(), kUpdateWrites[w - 1].key));
         bool refused = w >= k && w <= last;
         if (!refused) {
           EXPECT_EQ(1, times) << row << ": write " << w;
@@ -293,7 +263,7 @@ TEST(ConfigUpdate, RefusedWriteAtEachPositionFailsTheTargetUnlessABusyFileIsFree
       } else {
         EXPECT_TRUE(slept.empty()) << row;
       }
-      EXPECT_EQ(FreshFileOf(landed), tree.ReadFile(kConfig)) << row;
+      EXPECT_EQ(testing_support::ConfigOfWrites(landed), tree.ReadFile(kConfig)) << row;
     }
   }
 }

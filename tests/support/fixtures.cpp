@@ -219,16 +219,35 @@ void PatcherTest::TearDown() {
   RemoveVarnexKey(KEY_WOW64_64KEY);
 }
 
-std::string UpdatedConfig(unsigned skin_mask) {
-  std::string text =
-      "[Setting Infor]\r\nUILangFlag=2\r\nFollowReadNum=3\r\n"
-      "DelayPlayTimeInHearingMode=1500\r\n[Skin Infor]\r\nUIStyleFlag=0\r\n";
-  for (size_t k = 0; k < AllSkins().size(); ++k) {
-    if (skin_mask & (1u << k)) {
-      text += "SkinConfig" + std::to_string(k) + "=res\\" + AllSkins()[k] + "\r\n";
+const ConfigWrite kUpdateWrites[kUpdateWriteCount] = {
+    {"Setting Infor", "UILangFlag", "2"},
+    {"Setting Infor", "FollowReadNum", "3"},
+    {"Setting Infor", "DelayPlayTimeInHearingMode", "1500"},
+    {"Skin Infor", "UIStyleFlag", "0"},
+    {"Skin Infor", "SkinConfig0", "res\\skinSinE.ini"},
+    {"Skin Infor", "SkinConfig1", "res\\skinCorE.ini"},
+    {"Skin Infor", "SkinConfig2", "res\\skinSinC.ini"},
+    {"Skin Infor", "SkinConfig3", "res\\skinCorC.ini"},
+};
+
+// A new profile file holds its sections in the order of their first write
+// and each section's keys in write order.
+std::string ConfigOfWrites(unsigned landed) {
+  std::string text;
+  std::string section;
+  for (int w = 0; w < kUpdateWriteCount; ++w) {
+    if ((landed & (1u << w)) == 0) continue;
+    if (section != kUpdateWrites[w].section) {
+      section = kUpdateWrites[w].section;
+      text += "[" + section + "]\r\n";
     }
+    text += std::string(kUpdateWrites[w].key) + "=" + kUpdateWrites[w].value + "\r\n";
   }
-  return text;
+  return text.empty() ? "<missing>" : text;
+}
+
+std::string UpdatedConfig(unsigned skin_mask) {
+  return ConfigOfWrites(0xFu | (skin_mask & 0xFu) << 4);
 }
 
 FileHold::FileHold(const std::string& path, DWORD share, bool create, DWORD hold_ms)

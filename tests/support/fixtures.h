@@ -112,6 +112,19 @@ class PatcherTest : public ::testing::Test {
 // k of AllSkins()). The one copy of that text for all tests.
 std::string UpdatedConfig(unsigned skin_mask);
 
+// The eight writes of an update with every skin present, in their order.
+struct ConfigWrite {
+  const char* section;
+  const char* key;
+  const char* value;
+};
+const int kUpdateWriteCount = 8;
+extern const ConfigWrite kUpdateWrites[kUpdateWriteCount];
+
+// The bytes of a config.ini created from nothing by the writes whose bit is
+// set in `landed` (bit w = kUpdateWrites[w]), or "<missing>" for none.
+std::string ConfigOfWrites(unsigned landed);
+
 // Another program's brief hold on a file, as a virus scanner or a backup agent
 // takes right after a write: the file is opened (created when `create`) with
 // `share` at once and let go of after hold_ms, on a thread of its own.
