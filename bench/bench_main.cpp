@@ -24,6 +24,8 @@ namespace {
 
 using testing_support::AllSkins;
 using testing_support::kInstalledPath;
+using testing_support::kUpdateWriteCount;
+using testing_support::kUpdateWrites;
 using testing_support::Record;
 using testing_support::TempTree;
 
@@ -406,19 +408,21 @@ int TimeRecordCalls(const Fixture& f, double* ms) {
   return 1;
 }
 
-// The update's file calls alone: attributes, eight writes, four probes a target.
+// One of the update's profile writes into config. Returns 1 when it was made.
+int Write(const testing_support::ConfigWrite& write, const std::string& config) {
+  return WritePrivateProfileStringA(write.section, write.key, write.value, config.c_str()) != 0;
+}
+
+// The update's file calls alone, for each target: attributes, the settings'
+// writes, then a probe before each skin's entry.
 int TimeFileCalls(const Fixture& f, double* ms) {
+  const size_t settings = kUpdateWriteCount - AllSkins().size();
   int written = 1;
   double start = Now();
   for (const std::string& target : f.installs) {
     std::string config = target + "\\Bin\\config.ini";
     SetFileAttributesA(config.c_str(), FILE_ATTRIBUTE_NORMAL);
-    written &= WritePrivateProfileStringA("Setting Infor", "UILangFlag", "2", config.c_str()) != 0;
-    written &=
-        WritePrivateProfileStringA("Setting Infor", "FollowReadNum", "3", config.c_str()) != 0;
-    written &= WritePrivateProfileStringA("Setting Infor", "DelayPlayTimeInHearingMode", "1500",
-                                          config.c_str()) != 0;
-    written &= WritePrivateProfileStringA("Skin Infor", "UIStyleFlag", "0", config.c_str()) != 0;
+    for (size_t w = 0; w < settings; ++w) written &= Write(kUpdateWrites[w], config);
     for (size_t k = 0; k < AllSkins().size(); ++k) {
       WIN32_FIND_DATAA found;
       HANDLE search = FindFirstFileA((target + "\\Bin\\Res\\" + AllSkins()[k]).c_str(), &found);
@@ -426,10 +430,7 @@ int TimeFileCalls(const Fixture& f, double* ms) {
         written = 0;
         continue;
       }
-      char key[32], value[32];
-      wsprintfA(key, "SkinConfig%d", static_cast<int>(k));
-      wsprintfA(value, "res\\%s", AllSkins()[k].c_str());
-      written &= WritePrivateProfileStringA("Skin Infor", key, value, config.c_str()) != 0;
+      written &= Write(kUpdateWrites[settings + k], config);
       FindClose(search);
     }
   }
@@ -437,24 +438,12 @@ int TimeFileCalls(const Fixture& f, double* ms) {
   return written ? 1 : Fail("a profile write or a skin probe failed");
 }
 
-// The update's writes into one config file, in the order the update makes them.
-const char* const kWrites[][3] = {{"Setting Infor", "UILangFlag", "2"},
-                                  {"Setting Infor", "FollowReadNum", "3"},
-                                  {"Setting Infor", "DelayPlayTimeInHearingMode", "1500"},
-                                  {"Skin Infor", "UIStyleFlag", "0"},
-                                  {"Skin Infor", "SkinConfig0", "res\\skinSinE.ini"},
-                                  {"Skin Infor", "SkinConfig1", "res\\skinCorE.ini"},
-                                  {"Skin Infor", "SkinConfig2", "res\\skinSinC.ini"},
-                                  {"Skin Infor", "SkinConfig3", "res\\skinCorC.ini"}};
-const unsigned long kWriteCount = sizeof kWrites / sizeof kWrites[0];
-
+// The update's writes into one config file alone, in its order.
 int TimeWrites(const Fixture& f, double* ms) {
   std::string config = f.installs[0] + "\\Bin\\config.ini";
   int written = 1;
   double start = Now();
-  for (const auto& write : kWrites) {
-    written &= WritePrivateProfileStringA(write[0], write[1], write[2], config.c_str()) != 0;
-  }
+  for (int w = 0; w < kUpdateWriteCount; ++w) written &= Write(kUpdateWrites[w], config);
   *ms = Now() - start;
   return written ? 1 : Fail("a profile write into " + config + " failed");
 }
@@ -523,7 +512,7 @@ std::string Label(const char* pattern, const Fixture& f) {
       {"hex count", hex},
       {"values", Counted(f.values, "value", "values")},
       {"skins", Counted(AllSkins().size(), "skin", "skins")},
-      {"writes", Count(kWriteCount)},
+      {"writes", Count(kUpdateWriteCount)},
       {"MiB", Count(f.config.size() / (1024 * 1024))}};
   std::string label = pattern;
   for (const auto& count : counts) {
@@ -544,7 +533,7 @@ std::string PerTarget(const Fixture& f, double ms) {
   return PerUnit(ms, f.installs.size(), "target");
 }
 std::string OfTheWrites(const Fixture& f, double ms) {
-  return Percent(ms, f.writes_ms, ("its " + Count(kWriteCount) + " writes").c_str());
+  return Percent(ms, f.writes_ms, ("its " + Count(kUpdateWriteCount) + " writes").c_str());
 }
 std::string OfTheQueries(const Fixture& f, double ms) {
   return Percent(ms, f.queries_ms, "the plain queries");
