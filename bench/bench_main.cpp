@@ -165,6 +165,29 @@ std::string JsonString(const std::string& text) {
 
 // Set-up ---------------------------------------------------------------------
 
+// The product's record, open for queries while the object lives; the key is
+// null (and the reason printed) when it cannot be opened.
+class ProductRecord {
+ public:
+  explicit ProductRecord(const Fixture& f) {
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, f.product.c_str(), 0, KEY_QUERY_VALUE, &key_) !=
+        ERROR_SUCCESS) {
+      key_ = NULL;
+      Fail("cannot open " + f.product);
+    }
+  }
+  virtual ~ProductRecord() {
+    if (key_ != NULL) RegCloseKey(key_);
+  }
+  ProductRecord(const ProductRecord&) = delete;
+  ProductRecord& operator=(const ProductRecord&) = delete;
+
+  HKEY key() const { return key_; }
+
+ private:
+  HKEY key_ = NULL;
+};
+
 // Removes every installation record and checks that none is left, so that
 // each workload's counts are its own.
 int ClearRecords() {
@@ -206,17 +229,15 @@ int TakeCounts(Fixture& f) {
       RegQueryInfoKeyA(key, NULL, NULL, NULL, &f.records, NULL, NULL, NULL, NULL, NULL, NULL, NULL);
   RegCloseKey(key);
   if (status != ERROR_SUCCESS) return Fail("cannot count the installation records");
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, f.product.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
-    return Fail("cannot open " + f.product);
-  }
+  ProductRecord record(f);
+  if (record.key() == NULL) return 0;
   DWORD type = 0, size = sizeof f.target_num;
-  status =
-      RegQueryInfoKeyA(key, NULL, NULL, NULL, NULL, NULL, NULL, &f.values, NULL, NULL, NULL, NULL);
+  status = RegQueryInfoKeyA(record.key(), NULL, NULL, NULL, NULL, NULL, NULL, &f.values, NULL, NULL,
+                            NULL, NULL);
   if (status == ERROR_SUCCESS) {
-    status = RegQueryValueExA(key, "TargetNum", NULL, &type, reinterpret_cast<BYTE*>(&f.target_num),
-                              &size);
+    status = RegQueryValueExA(record.key(), "TargetNum", NULL, &type,
+                              reinterpret_cast<BYTE*>(&f.target_num), &size);
   }
-  RegCloseKey(key);
   if (status != ERROR_SUCCESS || type != REG_DWORD) return Fail("cannot read " + f.product);
   return 1;
 }
@@ -450,21 +471,17 @@ int TimeWrites(const Fixture& f, double* ms) {
 
 // The plain walk's calls: one query for each index below TargetNum.
 int TimeIndexQueries(const Fixture& f, double* ms) {
-  HKEY key = NULL;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, f.product.c_str(), 0, KEY_QUERY_VALUE, &key) !=
-      ERROR_SUCCESS) {
-    return Fail("cannot open " + f.product);
-  }
+  ProductRecord record(f);
+  if (record.key() == NULL) return 0;
   DWORD found = 0;
   double start = Now();
   for (DWORD i = 0; i < f.target_num; ++i) {
     char name[32];
     wsprintfA(name, "Target%lu", i);
     DWORD type = 0, size = 0;
-    if (RegQueryValueExA(key, name, NULL, &type, NULL, &size) == ERROR_SUCCESS) ++found;
+    if (RegQueryValueExA(record.key(), name, NULL, &type, NULL, &size) == ERROR_SUCCESS) ++found;
   }
   *ms = Now() - start;
-  RegCloseKey(key);
   // All the record's values but SoftWareID and TargetNum are targets.
   if (found != f.values - 2) return Fail("found " + std::to_string(found) + " targets");
   return 1;
@@ -472,23 +489,19 @@ int TimeIndexQueries(const Fixture& f, double* ms) {
 
 // One pass over the record's values with their types.
 int TimeValuePass(const Fixture& f, double* ms) {
-  HKEY key = NULL;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, f.product.c_str(), 0, KEY_QUERY_VALUE, &key) !=
-      ERROR_SUCCESS) {
-    return Fail("cannot open " + f.product);
-  }
+  ProductRecord record(f);
+  if (record.key() == NULL) return 0;
   DWORD listed = 0;
   LONG status = ERROR_SUCCESS;
   double start = Now();
   for (DWORD i = 0;; ++i) {
     char name[64];
     DWORD size = sizeof name, type = 0;
-    status = RegEnumValueA(key, i, name, &size, NULL, &type, NULL, NULL);
+    status = RegEnumValueA(record.key(), i, name, &size, NULL, &type, NULL, NULL);
     if (status != ERROR_SUCCESS) break;
     ++listed;
   }
   *ms = Now() - start;
-  RegCloseKey(key);
   if (status != ERROR_NO_MORE_ITEMS || listed != f.values) {
     return Fail("listed " + std::to_string(listed) + " of " + std::to_string(f.values) + " values");
   }
