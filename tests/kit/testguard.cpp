@@ -23,11 +23,23 @@ namespace {
 
 const char kVarnexKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnex";
 
-// On 32-bit Windows both flags name its single view, so it is checked twice.
-const struct {
+struct View {
   REGSAM flag;
   const char* name;
-} kViews[] = {{KEY_WOW64_64KEY, "64-bit"}, {KEY_WOW64_32KEY, "32-bit"}};
+};
+const View kBothViews[] = {{KEY_WOW64_64KEY, "the 64-bit registry view"},
+                           {KEY_WOW64_32KEY, "the 32-bit registry view"}};
+// 32-bit Windows has one view, which both flags name.
+const View kOneView[] = {{0, "the registry"}};
+
+// The registry views of this system: two on 64-bit Windows, one on 32-bit.
+void Views(const View** views, int* count) {
+  SYSTEM_INFO native;
+  GetNativeSystemInfo(&native);
+  bool one = native.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_INTEL;
+  *views = one ? kOneView : kBothViews;
+  *count = one ? 1 : 2;
+}
 
 bool VarnexExists(REGSAM view) {
   HKEY key = NULL;
@@ -54,14 +66,17 @@ bool IsElevatedAdministrator() {
 }
 
 int Check() {
+  const View* views = NULL;
+  int count = 0;
+  Views(&views, &count);
   int refusals = 0;
-  for (const auto& view : kViews) {
-    if (!VarnexExists(view.flag)) continue;
+  for (int i = 0; i < count; ++i) {
+    if (!VarnexExists(views[i].flag)) continue;
     printf(
-        "testguard: %s exists in the %s registry view. The tests delete and recreate\n"
+        "testguard: %s exists in %s. The tests delete and recreate\n"
         "testguard: that key, where the product keeps its installation record: run them on a\n"
         "testguard: machine or VM where the product is not installed.\n",
-        kVarnexKey, view.name);
+        kVarnexKey, views[i].name);
     ++refusals;
   }
   if (!IsElevatedAdministrator()) {
@@ -74,8 +89,12 @@ int Check() {
 }
 
 int Clean() {
+  const View* views = NULL;
+  int count = 0;
+  Views(&views, &count);
   int left = 0;
-  for (const auto& view : kViews) {
+  for (int i = 0; i < count; ++i) {
+    const View& view = views[i];
     HKEY software = NULL;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS | view.flag, &software) ==
         ERROR_SUCCESS) {
@@ -84,7 +103,7 @@ int Clean() {
       RegCloseKey(software);
     }
     if (VarnexExists(view.flag)) {
-      printf("testguard: cannot delete %s in the %s registry view\n", kVarnexKey, view.name);
+      printf("testguard: cannot delete %s in %s\n", kVarnexKey, view.name);
       ++left;
     }
   }
