@@ -73,9 +73,9 @@ int Check() {
   for (int i = 0; i < count; ++i) {
     if (!VarnexExists(views[i].flag)) continue;
     printf(
-        "testguard: %s exists in %s. The tests delete and recreate\n"
-        "testguard: that key, where the product keeps its installation record: run them on a\n"
-        "testguard: machine or VM where the product is not installed.\n",
+        "testguard: %s exists in %s.\n"
+        "testguard: The tests delete and recreate that key, where the product keeps its\n"
+        "testguard: installation record: run them on a machine or VM without the product.\n",
         kVarnexKey, views[i].name);
     ++refusals;
   }
