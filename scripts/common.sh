@@ -29,11 +29,11 @@ orvane_configure() {
     -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-i686.cmake" "$@"
 }
 
-# orvane_wine_env PREFIX: exports the Wine environment of every run: a 64-bit
-# prefix (32-bit programs under WoW64, as on 64-bit Windows), no debug output,
-# and no prompts for Mono or Gecko.
+# orvane_wine_env PREFIX [ARCH]: exports the Wine environment of every run: a
+# 64-bit prefix unless ARCH says win32 (32-bit programs then run under WoW64,
+# as on 64-bit Windows), no debug output, and no prompts for Mono or Gecko.
 orvane_wine_env() {
-  export WINEPREFIX="$1" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  export WINEPREFIX="$1" WINEARCH="${2:-win64}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 }
 
 # orvane_cp936_locale BUILD_DIR: makes the zh_CN.UTF-8 locale (under which

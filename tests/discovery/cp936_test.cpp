@@ -1,7 +1,7 @@
 // Target texts under code page 936, where 0x5C ('\') is also the trail byte
 // of some double-byte characters: U+4E57 is 81 5C. Such a byte belongs to the
-// name and must never be cut as a separator. Runs in a Wine prefix whose ANSI
-// code page is 936 (the codepage936 test).
+// name and must never be cut as a separator. Runs where the ANSI code page is
+// 936 (the codepage936 test's Wine prefix) and skips itself elsewhere.
 #include <string.h>
 #include <windows.h>
 
@@ -27,7 +27,10 @@ class Cp936 : public PatcherTest {
  protected:
   void SetUp() override {
     PatcherTest::SetUp();
-    ASSERT_EQ(936u, GetACP()) << "run these tests in the code-page-936 prefix";
+    if (GetACP() != 936) {
+      GTEST_SKIP() << "needs the ANSI code page 936 (Chinese, Simplified); this system's is "
+                   << GetACP();
+    }
   }
 };
 

@@ -145,9 +145,12 @@ TEST_F(ProductLookup, MissingParentKeyOrNullArgumentFindsNothing) {
 // A record that exists only in the 64-bit view is invisible to this 32-bit
 // program, as on 64-bit Windows; the same record in the 32-bit view is found.
 TEST_F(ProductLookup, RecordOnlyInThe64BitViewIsNotFound) {
+  if (testing_support::HasOneRegistryView()) {
+    GTEST_SKIP() << "32-bit Windows has one registry view: no key is in the 64-bit view only";
+  }
   BOOL wow64 = FALSE;
   ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64));
-  ASSERT_TRUE(wow64) << "the tests must run as a 32-bit program in a 64-bit prefix";
+  ASSERT_TRUE(wow64) << "a 32-bit program on 64-bit Windows runs under WoW64";
   InstallLocator locator;
   TargetRecorder recorder;
   {

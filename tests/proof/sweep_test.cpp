@@ -111,7 +111,8 @@ void SweepTargetTexts(bool dbcs, unsigned seed) {
 class SweepTargetText : public PatcherTest {};
 
 TEST_F(SweepTargetText, GeneratedTextsGiveTheDirectoryAndConfigPathTheRulesGive) {
-  ASSERT_NE(936u, GetACP()) << "double-byte texts belong to the code-page-936 suite";
+  // Its rule reads every byte as a character of its own, which code page 936 does not.
+  if (GetACP() == 936) GTEST_SKIP() << "single-byte texts; under code page 936 Cp936Sweep runs";
   SweepTargetTexts(false, 0x5EED);
 }
 
@@ -442,7 +443,10 @@ class Cp936Sweep : public PatcherTest {};
 // The same sweep with double-byte characters, trail bytes 0x5C included,
 // under the ANSI code page 936.
 TEST_F(Cp936Sweep, DoubleByteTextsKeepTrailBytesAndGiveTheRulesResult) {
-  ASSERT_EQ(936u, GetACP()) << "run under the code-page-936 prefix";
+  if (GetACP() != 936) {
+    GTEST_SKIP() << "needs the ANSI code page 936 (Chinese, Simplified); this system's is "
+                 << GetACP();
+  }
   SweepTargetTexts(true, 0x936);
 }
 

@@ -23,7 +23,10 @@ class UnprivilegedReadOnlyFolder : public PatcherTest {};
 
 TEST_F(UnprivilegedReadOnlyFolder, TargetFailsAndNothingElseIsWritten) {
   const char* tree = getenv("ORVANE_READONLY_TREE");
-  if (tree == NULL) GTEST_SKIP() << "runs through scripts/unprivileged-test";
+  if (tree == NULL) {
+    GTEST_SKIP() << "needs a folder that refuses this user's writes, named in "
+                    "ORVANE_READONLY_TREE (scripts/unprivileged-test makes one on Linux)";
+  }
   const std::string app = std::string(tree) + "\\App";
   const std::string config = app + "\\Bin\\config.ini";
 

@@ -19,6 +19,14 @@ void RemoveVarnexKey(REGSAM view) {
   RegCloseKey(software);
 }
 
+bool HasOneRegistryView() {
+  // The native architecture, not this process's: a 32-bit test program on
+  // 64-bit Windows runs under WoW64 and has both views.
+  SYSTEM_INFO native;
+  GetNativeSystemInfo(&native);
+  return native.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_INTEL;
+}
+
 Record::Record(const std::string& subkey, REGSAM view)
     : path_(std::string(kInstalledPath) + "\\" + subkey) {
   LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path_.c_str(), 0, NULL, 0,

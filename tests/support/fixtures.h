@@ -20,6 +20,10 @@ extern const char kProductId[];      // Varnex_Quendal
 // or KEY_WOW64_64KEY / KEY_WOW64_32KEY).
 void RemoveVarnexKey(REGSAM view = 0);
 
+// True on 32-bit Windows, which has no WoW64 and one registry view: there
+// KEY_WOW64_64KEY and KEY_WOW64_32KEY both name the keys every program sees.
+bool HasOneRegistryView();
+
 // One installation record: a subkey of the installed-products key. The key
 // stays open for writing values until the object goes away.
 class Record {

@@ -1,0 +1,155 @@
+// testguard: the test kit's checks around a run of the suite on a Windows
+// machine, whose HKEY_LOCAL_MACHINE\SOFTWARE\Varnex may hold a real
+// installation record that the tests' fixtures would delete.
+//   testguard check  exit 0 when this process runs with administrator rights
+//                    and HKLM\SOFTWARE\Varnex exists in neither registry
+//                    view; otherwise prints why the run must not start, exit 1
+//   testguard clean  deletes HKLM\SOFTWARE\Varnex in both views (only what a
+//                    run that passed "check" made); exit 0 when none is left
+//   testguard count XML  prints "PASSED FAILED SKIPPED", the test counts of a
+//                    GoogleTest XML report (cmd.exe cannot read them itself
+//                    the same way on Windows and Wine); exit 1 when the report
+//                    cannot be read
+// Exit code 2 for a bad command line. Built apart from the test program.
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+namespace {
+
+const char kVarnexKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnex";
+
+struct View {
+  REGSAM flag;
+  const char* name;
+};
+const View kBothViews[] = {{KEY_WOW64_64KEY, "the 64-bit registry view"},
+                           {KEY_WOW64_32KEY, "the 32-bit registry view"}};
+// 32-bit Windows has one view, which both flags name.
+const View kOneView[] = {{0, "the registry"}};
+
+// The registry views of this system: two on 64-bit Windows, one on 32-bit.
+void Views(const View** views, int* count) {
+  SYSTEM_INFO native;
+  GetNativeSystemInfo(&native);
+  bool one = native.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_INTEL;
+  *views = one ? kOneView : kBothViews;
+  *count = one ? 1 : 2;
+}
+
+bool VarnexExists(REGSAM view) {
+  HKEY key = NULL;
+  LONG status =
+      RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Varnex", 0, KEY_QUERY_VALUE | view, &key);
+  if (status == ERROR_SUCCESS) RegCloseKey(key);
+  // A key this user may not open still exists.
+  return status != ERROR_FILE_NOT_FOUND;
+}
+
+// Under UAC an administrator's unelevated token holds the Administrators group
+// for denying only, and CheckTokenMembership answers FALSE for it.
+bool IsElevatedAdministrator() {
+  SID_IDENTIFIER_AUTHORITY nt = {SECURITY_NT_AUTHORITY};
+  PSID administrators = NULL;
+  if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
+                                0, 0, 0, 0, &administrators)) {
+    return false;
+  }
+  BOOL member = FALSE;
+  if (!CheckTokenMembership(NULL, administrators, &member)) member = FALSE;
+  FreeSid(administrators);
+  return member != FALSE;
+}
+
+int Check() {
+  const View* views = NULL;
+  int count = 0;
+  Views(&views, &count);
+  int refusals = 0;
+  for (int i = 0; i < count; ++i) {
+    if (!VarnexExists(views[i].flag)) continue;
+    printf(
+        "testguard: %s exists in %s.\n"
+        "testguard: The tests delete and recreate that key, where the product keeps its\n"
+        "testguard: installation record: run them on a machine or VM without the product.\n",
+        kVarnexKey, views[i].name);
+    ++refusals;
+  }
+  if (!IsElevatedAdministrator()) {
+    printf(
+        "testguard: the tests need administrator rights (they write HKEY_LOCAL_MACHINE):\n"
+        "testguard: start run-tests.cmd with \"Run as administrator\".\n");
+    ++refusals;
+  }
+  return refusals == 0 ? 0 : 1;
+}
+
+int Clean() {
+  const View* views = NULL;
+  int count = 0;
+  Views(&views, &count);
+  int left = 0;
+  for (int i = 0; i < count; ++i) {
+    const View& view = views[i];
+    HKEY software = NULL;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS | view.flag, &software) ==
+        ERROR_SUCCESS) {
+      RegDeleteTreeA(software, "Varnex");
+      RegDeleteKeyExA(software, "Varnex", view.flag, 0);
+      RegCloseKey(software);
+    }
+    if (VarnexExists(view.flag)) {
+      printf("testguard: cannot delete %s in %s\n", kVarnexKey, view.name);
+      ++left;
+    }
+  }
+  return left == 0 ? 0 : 1;
+}
+
+// The number in attribute="N" of the element that starts at element, or -1.
+long Attribute(const std::string& xml, size_t element, const char* attribute) {
+  size_t end = xml.find('>', element);
+  size_t at = xml.find(std::string(" ") + attribute + "=\"", element);
+  if (end == std::string::npos || at == std::string::npos || at > end) return -1;
+  return strtol(xml.c_str() + at + strlen(attribute) + 3, NULL, 10);
+}
+
+int Count(const char* path) {
+  FILE* file = fopen(path, "rb");
+  if (file == NULL) return 1;
+  std::string xml;
+  char chunk[4096];
+  size_t got = 0;
+  while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) xml.append(chunk, got);
+  fclose(file);
+  // The root element's totals: every test of the run, failed tests, and
+  // disabled ones, which are listed but never run. Skips are counted as
+  // elements: the root element of some GoogleTest versions has no total.
+  size_t root = xml.find("<testsuites ");
+  if (root == std::string::npos) return 1;
+  long tests = Attribute(xml, root, "tests");
+  long failed = Attribute(xml, root, "failures");
+  long disabled = Attribute(xml, root, "disabled");
+  if (tests < 0 || failed < 0 || disabled < 0) return 1;
+  long skipped = 0;
+  for (size_t at = xml.find("<skipped "); at != std::string::npos;
+       at = xml.find("<skipped ", at + 1)) {
+    ++skipped;
+  }
+  printf("%ld %ld %ld\n", tests - failed - disabled - skipped, failed, skipped);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 2 && strcmp(argv[1], "check") == 0) return Check();
+  if (argc == 2 && strcmp(argv[1], "clean") == 0) return Clean();
+  if (argc == 3 && strcmp(argv[1], "count") == 0) return Count(argv[2]);
+  fprintf(stderr, "usage: testguard check | testguard clean | testguard count XML\n");
+  return 2;
+}
