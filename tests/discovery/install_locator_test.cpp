@@ -145,12 +145,8 @@ TEST_F(ProductLookup, MissingParentKeyOrNullArgumentFindsNothing) {
 // A record that exists only in the 64-bit view is invisible to this 32-bit
 // program, as on 64-bit Windows; the same record in the 32-bit view is found.
 TEST_F(ProductLookup, RecordOnlyInThe64BitViewIsNotFound) {
-  if (testing_support::HasOneRegistryView()) {
-    GTEST_SKIP() << "32-bit Windows has one registry view: no key is in the 64-bit view only";
-  }
-  BOOL wow64 = FALSE;
-  ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64));
-  ASSERT_TRUE(wow64) << "a 32-bit program on 64-bit Windows runs under WoW64";
+  if (testing_support::HasOneRegistryView()) GTEST_SKIP() << testing_support::kOneViewSkip;
+  ASSERT_TRUE(testing_support::RunsUnderWow64());
   InstallLocator locator;
   TargetRecorder recorder;
   {

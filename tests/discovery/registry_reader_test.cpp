@@ -204,12 +204,8 @@ TEST_F(RegistryReader, TemporaryBlocksAreReleasedOnEveryPath) {
 // The reader opens keys without a view flag, so this 32-bit program sees the
 // 32-bit view (Wow6432Node), as on 64-bit Windows.
 TEST_F(RegistryReader, ValueOnlyInThe64BitViewIsNotFound) {
-  if (testing_support::HasOneRegistryView()) {
-    GTEST_SKIP() << "32-bit Windows has one registry view: no key is in the 64-bit view only";
-  }
-  BOOL wow64 = FALSE;
-  ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64));
-  ASSERT_TRUE(wow64) << "a 32-bit program on 64-bit Windows runs under WoW64";
+  if (testing_support::HasOneRegistryView()) GTEST_SKIP() << testing_support::kOneViewSkip;
+  ASSERT_TRUE(testing_support::RunsUnderWow64());
   Record record64("Only64", KEY_WOW64_64KEY);
   record64.SetDword("TargetNum", 5);
   InstallLocator locator;

@@ -27,6 +27,20 @@ bool HasOneRegistryView() {
   return native.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_INTEL;
 }
 
+const char kOneViewSkip[] =
+    "32-bit Windows has one registry view: no key is in the 64-bit view only";
+
+::testing::AssertionResult RunsUnderWow64() {
+  BOOL wow64 = FALSE;
+  if (!IsWow64Process(GetCurrentProcess(), &wow64)) {
+    return ::testing::AssertionFailure() << "IsWow64Process failed: " << GetLastError();
+  }
+  if (!wow64) {
+    return ::testing::AssertionFailure() << "a 32-bit program on 64-bit Windows runs under WoW64";
+  }
+  return ::testing::AssertionSuccess();
+}
+
 Record::Record(const std::string& subkey, REGSAM view)
     : path_(std::string(kInstalledPath) + "\\" + subkey) {
   LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path_.c_str(), 0, NULL, 0,

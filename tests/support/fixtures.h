@@ -23,6 +23,10 @@ void RemoveVarnexKey(REGSAM view = 0);
 // True on 32-bit Windows, which has no WoW64 and one registry view: there
 // KEY_WOW64_64KEY and KEY_WOW64_32KEY both name the keys every program sees.
 bool HasOneRegistryView();
+// Why a test of the 64-bit view skips there.
+extern const char kOneViewSkip[];
+// Whether this 32-bit program runs under WoW64, as it must on 64-bit Windows.
+::testing::AssertionResult RunsUnderWow64();
 
 // One installation record: a subkey of the installed-products key. The key
 // stays open for writing values until the object goes away.
