@@ -20,9 +20,9 @@
 
 namespace {
 
-using proof::kMissing;
 using proof::kPoison;
 using testing_support::kAllSkins;
+using testing_support::kMissing;
 using testing_support::PatcherTest;
 using testing_support::Record;
 using testing_support::TargetRecorder;

@@ -10,7 +10,8 @@
 
 namespace proof {
 
-const char kMissing[] = "<missing>";
+using testing_support::kMissing;
+
 const char kPoison[] = "[Keep]\r\nOwner=user\r\n";
 
 namespace {

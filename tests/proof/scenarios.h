@@ -24,7 +24,7 @@ struct RecordValue {
 };
 
 // An installation folder (same placeholders) with all four skins, and the
-// config.ini expected after the run ("<missing>": none may exist).
+// config.ini expected after the run (kMissing: none may exist).
 struct Install {
   const char* folder;
   bool poisoned;  // holds a user's config.ini before the run
@@ -39,7 +39,6 @@ struct Scenario {
   std::vector<const char*> absent;  // paths the run must not create
 };
 
-extern const char kMissing[];
 extern const char kPoison[];
 
 const std::vector<Scenario>& MalformedScenarios();
