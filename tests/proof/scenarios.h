@@ -41,14 +41,6 @@ struct Scenario {
 
 extern const char kPoison[];
 
-const std::vector<Scenario>& MalformedScenarios();
-
-// Expands the placeholders of a scenario text for a tree root.
-std::string Expand(const char* pattern, const std::string& root);
-
-// Writes the record and the folders of a scenario.
-void BuildScenario(const Scenario& scenario, const testing_support::TempTree& tree);
-
 // Calls body for each scenario of the table, with the scenario's record and
 // folders built in a clean registry and a fresh tree (removed afterwards).
 void ForEachScenario(
