@@ -15,13 +15,13 @@
 namespace {
 
 using testing_support::AllSkins;
+using testing_support::kMissing;
 using testing_support::PatcherTest;
 using testing_support::Record;
 
 const char kSuccess[] = "Orvane SP1 Run Successfully.";
 const char kFailure[] = "Orvane SP1 Run failed.";
 const char kNotInstalled[] = "Please install Orvane Business Series.Then run this program again.";
-const char kMissing[] = "<missing>";
 
 // A user's file with settings of its own. It is written the way Wine rewrites
 // a profile file (no blank lines, no blanks around '='), so the updated file

@@ -20,9 +20,9 @@
 
 namespace {
 
-using proof::kMissing;
 using proof::kPoison;
 using testing_support::kAllSkins;
+using testing_support::kMissing;
 using testing_support::PatcherTest;
 using testing_support::Record;
 using testing_support::TargetRecorder;
@@ -94,9 +94,12 @@ TEST_F(FaultAllocation, EachAllocationPointOfARunFailsAsExpected) {
     testing_support::HeapCalls heap;
     ASSERT_TRUE(heap.installed());
     long allocated = AllocatedBlocks();
+    long released = ReleasedBlocks();
     ASSERT_EQ(1, proof::RunPatch(tree_));
     blocks = heap.blocks();
+    // The counters every leak check relies on agree with the heap calls.
     ASSERT_EQ(AllocatedBlocks() - allocated, static_cast<long>(blocks.size()));
+    ASSERT_EQ(ReleasedBlocks() - released, static_cast<long>(blocks.size()));
   }
   EXPECT_EQ(full, tree_.ReadFile("A\\Bin\\config.ini"));
   EXPECT_EQ(full, tree_.ReadFile("B\\Bin\\config.ini"));

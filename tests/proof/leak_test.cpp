@@ -5,7 +5,6 @@
 // to move when something does leak. ORVANE_LEAK_RUNS sets the repeats.
 #include <windows.h>
 
-#include <algorithm>
 #include <vector>
 
 #include "driver/text_helpers.h"
@@ -14,7 +13,6 @@
 #include "tests/proof/leak_measures.h"
 #include "tests/proof/scenarios.h"
 #include "tests/support/fixtures.h"
-#include "tests/support/heap_calls.h"
 
 namespace {
 
@@ -89,29 +87,6 @@ TEST_F(LeakCounters, CountersFollowTheProcessHeap) {
   EXPECT_EQ(kBlocks, ReleasedBlocks() - released);
   EXPECT_EQ(start.blocks, end.blocks);
   EXPECT_EQ(start.bytes, end.bytes);
-}
-
-// Over a whole run, the counters agree with the blocks the run took from and
-// gave back to the heap through this program's heap calls.
-TEST_F(LeakCounters, CountersAgreeWithTheHeapCallsOfARun) {
-  tree_.MakeInstall("A", testing_support::AllSkins());
-  {
-    testing_support::Record record("Product");
-    record.MakeProduct({tree_.Path("A")});
-  }
-  testing_support::HeapCalls heap;
-  ASSERT_TRUE(heap.installed());
-  const long allocated = AllocatedBlocks();
-  const long released = ReleasedBlocks();
-  ASSERT_EQ(1, proof::RunPatch(tree_));
-  const auto& blocks = heap.blocks();
-  const long given_back = static_cast<long>(
-      std::count_if(blocks.begin(), blocks.end(),
-                    [](const testing_support::HeapCalls::Block& block) { return block.released; }));
-  EXPECT_LT(0u, heap.blocks().size());
-  EXPECT_EQ(static_cast<long>(heap.blocks().size()), AllocatedBlocks() - allocated);
-  EXPECT_EQ(given_back, ReleasedBlocks() - released);
-  EXPECT_EQ(static_cast<long>(heap.blocks().size()), given_back);
 }
 
 class LeakSearch : public PatcherTest {};

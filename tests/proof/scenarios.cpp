@@ -10,7 +10,8 @@
 
 namespace proof {
 
-const char kMissing[] = "<missing>";
+using testing_support::kMissing;
+
 const char kPoison[] = "[Keep]\r\nOwner=user\r\n";
 
 namespace {
@@ -22,8 +23,6 @@ std::string Bytes(std::initializer_list<unsigned char> bytes) {
 }
 
 std::string Dword(DWORD value) { return std::string(reinterpret_cast<char*>(&value), 4); }
-
-}  // namespace
 
 const std::vector<Scenario>& MalformedScenarios() {
   const std::string full = testing_support::UpdatedConfig(testing_support::kAllSkins);
@@ -166,6 +165,7 @@ const std::vector<Scenario>& MalformedScenarios() {
   return scenarios;
 }
 
+// The placeholders of a scenario text, expanded for a tree root.
 std::string Expand(const char* pattern, const std::string& root) {
   std::string text;
   for (const char* at = pattern; *at != '\0'; ++at) {
@@ -221,6 +221,8 @@ void BuildScenario(const Scenario& scenario, const testing_support::TempTree& tr
     if (install.poisoned) testing_support::WriteLongFile(folder + "\\Bin\\config.ini", kPoison);
   }
 }
+
+}  // namespace
 
 void ForEachScenario(
     const std::function<void(const Scenario&, const testing_support::TempTree&)>& body) {

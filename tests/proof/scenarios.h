@@ -24,7 +24,7 @@ struct RecordValue {
 };
 
 // An installation folder (same placeholders) with all four skins, and the
-// config.ini expected after the run ("<missing>": none may exist).
+// config.ini expected after the run (kMissing: none may exist).
 struct Install {
   const char* folder;
   bool poisoned;  // holds a user's config.ini before the run
@@ -39,16 +39,7 @@ struct Scenario {
   std::vector<const char*> absent;  // paths the run must not create
 };
 
-extern const char kMissing[];
 extern const char kPoison[];
-
-const std::vector<Scenario>& MalformedScenarios();
-
-// Expands the placeholders of a scenario text for a tree root.
-std::string Expand(const char* pattern, const std::string& root);
-
-// Writes the record and the folders of a scenario.
-void BuildScenario(const Scenario& scenario, const testing_support::TempTree& tree);
 
 // Calls body for each scenario of the table, with the scenario's record and
 // folders built in a clean registry and a fresh tree (removed afterwards).

@@ -25,19 +25,11 @@ using proof::Expected;
 using proof::GuardedBuffer;
 using testing_support::PatcherTest;
 using testing_support::Record;
-
-struct Call {
-  std::string directory;
-  std::string config_path;
-};
-
-int RecordCall(const char* directory, const char* config_path, void* context) {
-  static_cast<std::vector<Call>*>(context)->push_back({directory, config_path});
-  return 1;
-}
+using testing_support::TargetRecorder;
 
 // Checks one recorded outcome against the expected one; returns false on a mismatch.
-bool Matches(const Expected& expected, const std::vector<Call>& calls, const std::string& row) {
+bool Matches(const Expected& expected, const std::vector<TargetRecorder::Call>& calls,
+             const std::string& row) {
   if (!expected.called) {
     EXPECT_TRUE(calls.empty()) << row << " reached the callback as '"
                                << proof::Printable(calls[0].directory) << "'";
@@ -89,20 +81,20 @@ void SweepTargetTexts(bool dbcs, unsigned seed) {
       std::string read(guard.text(), guard.size());
       bool read_ok = read == data.substr(0, copied) + std::string(guard.size() - copied, '\0');
       EXPECT_TRUE(read_ok) << row << " read back as '" << proof::Printable(read) << "'";
-      std::vector<Call> steps;
+      TargetRecorder steps;
       if (type == REG_SZ && FitsWithin(guard.text(), guard.size())) {
         char* comma = FindLastChar(guard.text(), ',');
         if (comma != NULL) *comma = '\0';
         TrimSpaces(guard.text());
-        locator.ProcessTarget(guard.text(), RecordCall, &steps);
+        locator.ProcessTarget(guard.text(), TargetRecorder::Callback, &steps);
       }
-      bool steps_ok = Matches(expected, steps, row + " (steps)");
+      bool steps_ok = Matches(expected, steps.calls, row + " (steps)");
 
-      std::vector<Call> walked;
-      int result =
-          locator.ForEachTarget(record.path().c_str(), "TargetNum", "Target", RecordCall, &walked);
+      TargetRecorder walked;
+      int result = locator.ForEachTarget(record.path().c_str(), "TargetNum", "Target",
+                                         TargetRecorder::Callback, &walked);
       EXPECT_EQ(expected.called ? 1 : -1, result) << row;
-      bool walk_ok = Matches(expected, walked, row + " (walk)");
+      bool walk_ok = Matches(expected, walked.calls, row + " (walk)");
       if (!read_ok || !steps_ok || !walk_ok || result != (expected.called ? 1 : -1)) ++failures;
     }
   }
@@ -321,8 +313,9 @@ std::vector<long long> WrittenIndices(const WalkRecord& record) {
 // the record was given are left out: the test wrote nothing there. This
 // restates the rules, not the product's code, on purpose: it shares nothing
 // with the walk it checks, neither its order of work nor its helpers.
-int PlainWalk(HKEY key, const WalkRecord& record, std::vector<Call>* calls) {
+int PlainWalk(HKEY key, const WalkRecord& record, TargetRecorder* calls) {
   if (record.count == 0) return 0;
+  calls->answers = record.answers;
   const int end = static_cast<int>(record.count);
   const std::vector<long long> written = WrittenIndices(record);
   int result = -1;
@@ -347,9 +340,10 @@ int PlainWalk(HKEY key, const WalkRecord& record, std::vector<Call>* calls) {
     }
     Expected expected = proof::ExpectedTarget(data.substr(0, size), false);
     if (!expected.called) return -1;
-    calls->push_back({expected.directory, expected.config_path});
-    size_t call = calls->size() - 1;
-    if (call < record.answers.size() && record.answers[call] == 0) return -1;
+    if (!TargetRecorder::Callback(expected.directory.c_str(), expected.config_path.c_str(),
+                                  calls)) {
+      return -1;
+    }
     result = 1;
   }
   return result;
@@ -404,14 +398,15 @@ TEST_F(SweepTargetWalk, GeneratedRecordsGiveThePlainWalksCallsAtTheCostOfTheReco
           << "record " << r << " lists '" << first << "' first";
       ++leads;
     }
-    std::vector<Call> expected_calls;
-    int expected = PlainWalk(record.key(), generated, &expected_calls);
+    TargetRecorder plain;
+    int expected = PlainWalk(record.key(), generated, &plain);
+    const auto& expected_calls = plain.calls;
 
-    testing_support::TargetRecorder recorder;
+    TargetRecorder recorder;
     recorder.answers = generated.answers;
     counted.Reset();
     int result = locator.ForEachTarget(record.path().c_str(), "TargetNum", "Target",
-                                       testing_support::TargetRecorder::Callback, &recorder);
+                                       TargetRecorder::Callback, &recorder);
     long calls = counted.queries() + counted.enumerations() + counted.infos();
     const auto& walked = recorder.calls;
 

@@ -7,6 +7,7 @@ namespace testing_support {
 
 const char kInstalledPath[] = "SOFTWARE\\Varnex\\SoftWareInstalled";
 const char kProductId[] = "Varnex_Quendal";
+const char kMissing[] = "<missing>";
 
 void RemoveVarnexKey(REGSAM view) {
   HKEY software = NULL;
@@ -152,7 +153,7 @@ std::wstring LongForm(const std::string& path) {
 std::string ReadWholeFile(const std::string& path) {
   HANDLE file = CreateFileW(LongForm(path).c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
                             OPEN_EXISTING, 0, NULL);
-  if (file == INVALID_HANDLE_VALUE) return "<missing>";
+  if (file == INVALID_HANDLE_VALUE) return kMissing;
   std::string content;
   char chunk[4096];
   DWORD got = 0;
@@ -265,7 +266,7 @@ std::string ConfigOfWrites(unsigned landed) {
     }
     text += std::string(kUpdateWrites[w].key) + "=" + kUpdateWrites[w].value + "\r\n";
   }
-  return text.empty() ? "<missing>" : text;
+  return text.empty() ? kMissing : text;
 }
 
 std::string UpdatedConfig(unsigned skin_mask) {

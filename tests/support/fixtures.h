@@ -15,6 +15,8 @@ namespace testing_support {
 
 extern const char kInstalledPath[];  // SOFTWARE\Varnex\SoftWareInstalled
 extern const char kProductId[];      // Varnex_Quendal
+// What the file readers below give for a file that cannot be read.
+extern const char kMissing[];  // <missing>
 
 // Removes HKLM\SOFTWARE\Varnex in the given view (0 = this process's own view,
 // or KEY_WOW64_64KEY / KEY_WOW64_32KEY).
@@ -71,7 +73,7 @@ class TempTree {
   void MakeDir(const std::string& relative) const;
   // Creates relative (and its parent folders) as a file holding content.
   void WriteFile(const std::string& relative, const std::string& content) const;
-  // Content of relative, or "<missing>" when it cannot be read.
+  // Content of relative, or kMissing when it cannot be read.
   std::string ReadFile(const std::string& relative) const;
   bool Exists(const std::string& relative) const;
   // An installation folder: Bin\Res with the given skin files.
@@ -90,7 +92,7 @@ const unsigned kAllSkins = 0xF;
 std::wstring LongForm(const std::string& path);
 
 // Content of the file at an absolute path (which may pass MAX_PATH), or
-// "<missing>" when it cannot be read.
+// kMissing when it cannot be read.
 std::string ReadWholeFile(const std::string& path);
 
 // Removes a tree of files and folders at an absolute path, paths past
@@ -130,7 +132,7 @@ const int kUpdateWriteCount = 8;
 extern const ConfigWrite kUpdateWrites[kUpdateWriteCount];
 
 // The bytes of a config.ini created from nothing by the writes whose bit is
-// set in `landed` (bit w = kUpdateWrites[w]), or "<missing>" for none.
+// set in `landed` (bit w = kUpdateWrites[w]), or kMissing for none.
 std::string ConfigOfWrites(unsigned landed);
 
 // Another program's brief hold on a file, as a virus scanner or a backup agent
