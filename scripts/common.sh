@@ -1,9 +1,9 @@
 # shellcheck shell=bash
 # Sourced, not run, by the project's scripts: the one CMake configure line, the
-# sources a release takes and their quiet build, the Wine environment, the
-# code-page-936 locale, and a private X display that the script which starts
-# it also stops. Everything a script registers with orvane_at_exit runs when it
-# exits, the last registered first.
+# sources a release takes and their quiet build, the Wine environment and a new
+# prefix, the code-page-936 locale, and a private X display that the script
+# which starts it also stops. Everything a script registers with orvane_at_exit
+# runs when it exits, the last registered first.
 
 orvane_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
@@ -65,6 +65,15 @@ orvane_export_tree() {
 # as on 64-bit Windows), no debug output, and no prompts for Mono or Gecko.
 orvane_wine_env() {
   export WINEPREFIX="$1" WINEARCH="${2:-win64}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+}
+
+# orvane_boot_prefix [RUNNER...]: creates the prefix that WINEPREFIX names
+# (orvane_wine_env), each command started through RUNNER when given. Its
+# windows are unmanaged: without a window manager they close at once instead
+# of after about 2 s.
+orvane_boot_prefix() {
+  "$@" wineboot -i >/dev/null 2>&1
+  "$@" wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
 }
 
 # orvane_cp936_locale BUILD_DIR: makes the zh_CN.UTF-8 locale (under which
