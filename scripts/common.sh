@@ -1,8 +1,9 @@
 # shellcheck shell=bash
 # Sourced, not run, by the project's scripts: the one CMake configure line, the
-# Wine environment, the code-page-936 locale, and a private X display that the
-# script which starts it also stops. Everything a script registers with
-# orvane_at_exit runs when it exits, the last registered first.
+# sources a release takes and their quiet build, the Wine environment and a new
+# prefix, the code-page-936 locale, and a private X display that the script
+# which starts it also stops. Everything a script registers with orvane_at_exit
+# runs when it exits, the last registered first.
 
 orvane_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
@@ -29,11 +30,50 @@ orvane_configure() {
     -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-i686.cmake" "$@"
 }
 
+# orvane_build_quietly WORK "TARGETS" [CMAKE_ARGS...]: configures the sources in
+# WORK/src into WORK/build and builds TARGETS there, the output kept in
+# WORK/build.log and shown on standard error only when the build fails, which
+# returns nonzero.
+orvane_build_quietly() {
+  local work="$1" targets
+  read -ra targets <<<"$2"
+  shift 2
+  if ! {
+    orvane_configure "$work/src" "$work/build" "$@" &&
+      cmake --build "$work/build" --target "${targets[@]}"
+  } >"$work/build.log" 2>&1; then
+    cat "$work/build.log" >&2
+    return 1
+  fi
+}
+
+# orvane_export_tree DEST WORKING_TREE: the files a build from this checkout
+# takes, copied into the folder DEST: HEAD as committed when WORKING_TREE is 0,
+# else the work tree's tracked files still there and new files not ignored.
+orvane_export_tree() {
+  if [ "$2" -eq 0 ]; then
+    git archive --format=tar HEAD | tar -x -C "$1"
+  else
+    git ls-files -z --cached --others --exclude-standard |
+      while IFS= read -r -d '' file; do [ ! -e "$file" ] || printf '%s\0' "$file"; done |
+      tar --null -T - -cf - | tar -x -C "$1"
+  fi
+}
+
 # orvane_wine_env PREFIX [ARCH]: exports the Wine environment of every run: a
 # 64-bit prefix unless ARCH says win32 (32-bit programs then run under WoW64,
 # as on 64-bit Windows), no debug output, and no prompts for Mono or Gecko.
 orvane_wine_env() {
   export WINEPREFIX="$1" WINEARCH="${2:-win64}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+}
+
+# orvane_boot_prefix [RUNNER...]: creates the prefix that WINEPREFIX names
+# (orvane_wine_env), each command started through RUNNER when given. Its
+# windows are unmanaged: without a window manager they close at once instead
+# of after about 2 s.
+orvane_boot_prefix() {
+  "$@" wineboot -i >/dev/null 2>&1
+  "$@" wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
 }
 
 # orvane_cp936_locale BUILD_DIR: makes the zh_CN.UTF-8 locale (under which

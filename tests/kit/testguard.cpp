@@ -32,13 +32,14 @@ const View kBothViews[] = {{KEY_WOW64_64KEY, "the 64-bit registry view"},
 // 32-bit Windows has one view, which both flags name.
 const View kOneView[] = {{0, "the registry"}};
 
-// The registry views of this system: two on 64-bit Windows, one on 32-bit.
-void Views(const View** views, int* count) {
+// The registry views of this system and their number: two on 64-bit Windows,
+// one on 32-bit.
+int Views(const View** views) {
   SYSTEM_INFO native;
   GetNativeSystemInfo(&native);
   bool one = native.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_INTEL;
   *views = one ? kOneView : kBothViews;
-  *count = one ? 1 : 2;
+  return one ? 1 : 2;
 }
 
 bool VarnexExists(REGSAM view) {
@@ -67,8 +68,7 @@ bool IsElevatedAdministrator() {
 
 int Check() {
   const View* views = NULL;
-  int count = 0;
-  Views(&views, &count);
+  int count = Views(&views);
   int refusals = 0;
   for (int i = 0; i < count; ++i) {
     if (!VarnexExists(views[i].flag)) continue;
@@ -90,8 +90,7 @@ int Check() {
 
 int Clean() {
   const View* views = NULL;
-  int count = 0;
-  Views(&views, &count);
+  int count = Views(&views);
   int left = 0;
   for (int i = 0; i < count; ++i) {
     const View& view = views[i];
