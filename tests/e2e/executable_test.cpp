@@ -35,7 +35,7 @@ class PatcherImage : public ::testing::Test {
  protected:
   void SetUp() override {
     const std::string patcher = e2e::PatcherUnderTest(PATCHER_EXE);
-    RecordProperty("patcher", patcher);
+    RecordProperty("patcher", e2e::Utf8FromAnsi(patcher));
     name_ = patcher.substr(patcher.find_last_of("\\/") + 1);
     bytes_ = ReadWholeFile(patcher);
     ASSERT_GT(bytes_.size(), sizeof(IMAGE_DOS_HEADER));
@@ -116,7 +116,7 @@ class ExecutableResources : public ::testing::Test {
  protected:
   void SetUp() override {
     const std::string patcher = e2e::PatcherUnderTest(PATCHER_EXE);
-    RecordProperty("patcher", patcher);
+    RecordProperty("patcher", e2e::Utf8FromAnsi(patcher));
     module_ = LoadLibraryExA(patcher.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(nullptr, module_);
   }

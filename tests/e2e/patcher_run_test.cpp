@@ -157,7 +157,7 @@ TEST_F(EndToEndRun, EachScenarioShowsItsMessageWritesOnlyTargetConfigsAndExitsZe
        true},
   };
   const std::string patcher = e2e::PatcherUnderTest(PATCHER_EXE);
-  RecordProperty("patcher", patcher);
+  RecordProperty("patcher", e2e::Utf8FromAnsi(patcher));
   for (const Scenario& s : scenarios) {
     SCOPED_TRACE(s.name);
     testing_support::RemoveVarnexKey();

@@ -1,9 +1,10 @@
 // testguard: the test kit's checks around a run of the suite on a Windows
 // machine, whose HKEY_LOCAL_MACHINE\SOFTWARE\Varnex may hold a real
 // installation record that the tests' fixtures would delete.
-//   testguard check  exit 0 when this process runs with administrator rights
-//                    and HKLM\SOFTWARE\Varnex exists in neither registry
-//                    view; otherwise prints why the run must not start, exit 1
+//   testguard check  exit 0 when this process runs with administrator rights,
+//                    HKLM\SOFTWARE\Varnex exists in neither registry view,
+//                    and the ANSI code page can name the current folder (the
+//                    kit's); otherwise prints why the run must not start, exit 1
 //   testguard clean  deletes HKLM\SOFTWARE\Varnex in both views (only what a
 //                    run that passed "check" made); exit 0 when none is left
 //   testguard count XML  prints "PASSED FAILED SKIPPED", the test counts of a
@@ -66,6 +67,25 @@ bool IsElevatedAdministrator() {
   return member != FALSE;
 }
 
+// The tests, like the patcher, name their files in the ANSI code page, and
+// their files lie under the kit's folder: a name that code page cannot hold
+// (Chinese characters under 1252) would fail nearly every test.
+bool CodePageNamesThisFolder() {
+  std::wstring folder(32768, L'\0');
+  DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), &folder[0]);
+  if (length == 0 || length >= folder.size()) return false;
+  folder.resize(length);
+  // Flags 0, as code page 65001 requires: a character the code page lacks
+  // comes back as another.
+  int size = WideCharToMultiByte(CP_ACP, 0, folder.c_str(), -1, NULL, 0, NULL, NULL);
+  if (size <= 0) return false;
+  std::string ansi(size, '\0');
+  WideCharToMultiByte(CP_ACP, 0, folder.c_str(), -1, &ansi[0], size, NULL, NULL);
+  std::wstring back(length + 1, L'\0');
+  int got = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &back[0], length + 1);
+  return got == static_cast<int>(length) + 1 && back.compare(0, length, folder) == 0;
+}
+
 int Check() {
   const View* views = NULL;
   int count = Views(&views);
@@ -77,6 +97,14 @@ int Check() {
         "testguard: The tests delete and recreate that key, where the product keeps its\n"
         "testguard: installation record: run them on a machine or VM without the product.\n",
         kVarnexKey, views[i].name);
+    ++refusals;
+  }
+  if (!CodePageNamesThisFolder()) {
+    printf(
+        "testguard: the name of this kit's folder holds characters that this system's ANSI\n"
+        "testguard: code page (%u) cannot write; the tests, like the patcher, name files in\n"
+        "testguard: it. Unpack the kit into a folder whose name it can write.\n",
+        GetACP());
     ++refusals;
   }
   if (!IsElevatedAdministrator()) {
