@@ -172,13 +172,14 @@ TEST_F(CodePageText, RecordNamesAreFoundUpTo259BytesAndLongerOnesPassedOver) {
     if (!row.other.empty()) {
       // The order the search meets them in, read by the names' own spelling.
       HKEY parent = NULL;
-      ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, testing_support::kInstalledPath, 0,
-                                             KEY_ENUMERATE_SUB_KEYS, &parent));
       wchar_t first[256] = {0};
       DWORD size = 256;
-      EXPECT_EQ(ERROR_SUCCESS, RegEnumKeyExW(parent, 0, first, &size, NULL, NULL, NULL, NULL));
-      RegCloseKey(parent);
-      ASSERT_EQ(row.other, first) << "the other record is not listed first";
+      if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, testing_support::kInstalledPath, 0,
+                        KEY_ENUMERATE_SUB_KEYS, &parent) == ERROR_SUCCESS) {
+        RegEnumKeyExW(parent, 0, first, &size, NULL, NULL, NULL, NULL);
+        RegCloseKey(parent);
+      }
+      EXPECT_EQ(row.other, first) << "the other record is not listed first";
     }
     char* found = locator.FindProductKey(testing_support::kInstalledPath, "SoftWareID",
                                          testing_support::kProductId);
@@ -211,10 +212,10 @@ TEST_F(CodePageText, ConfigPathsAreWrittenUpTo259BytesAndRefusedFrom260) {
     const std::wstring directory = OfAnsiLength(parent + L"\\", kZhong, bytes);
     const std::string folder = Ansi(directory);
     const std::string config_path = folder + suffix;
-    ASSERT_EQ(length, config_path.size());
-    ASSERT_TRUE(testing_support::MakeLongDir(folder + "\\Bin\\Res"));
+    EXPECT_EQ(length, config_path.size());
+    EXPECT_TRUE(testing_support::MakeLongDir(folder + "\\Bin\\Res"));
     for (const std::string& skin : testing_support::AllSkins()) {
-      ASSERT_TRUE(testing_support::WriteLongFile(folder + "\\Bin\\Res\\" + skin, "[Skin]\r\n"));
+      EXPECT_TRUE(testing_support::WriteLongFile(folder + "\\Bin\\Res\\" + skin, "[Skin]\r\n"));
     }
     const std::vector<std::string> before = testing_support::ListTree(tree.root());
     Record record("Product");
