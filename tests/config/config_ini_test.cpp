@@ -322,35 +322,37 @@ TEST(ConfigUpdate, WithoutPathOnlyTheSkinsDecideAndNothingIsWritten) {
   }
 }
 
+// Whichever argument is null, nothing is touched: the file keeps its content
+// and its marks, and the ConfigIni keeps the path it had.
 TEST(UpdateTarget, NullArgumentsFailAndLeaveTheConfigAsItWas) {
   static const struct {
     const char* name;
     bool directory, config_path, context;
-    bool attributes_kept;  // a null directory is found only after the reset
   } cases[] = {
-      {"no config path", true, false, true, true},
-      {"no context", true, true, false, true},
-      {"no directory", false, true, true, false},
+      {"no config path", true, false, true},
+      {"no context", true, true, false},
+      {"no directory", false, true, true},
   };
   for (const auto& c : cases) {
     TempTree tree;
     tree.MakeInstall("App", AllSkins());
-    const std::string poison = "[Skin Infor]\r\nUIStyleFlag=7\r\n";
-    tree.WriteFile(kConfig, poison);
-    SetFileAttributesA(tree.Path(kConfig).c_str(), FILE_ATTRIBUTE_HIDDEN);
+    const std::string user_config = "[Skin Infor]\r\nUIStyleFlag=7\r\n";
+    tree.WriteFile(kConfig, user_config);
+    ASSERT_TRUE(SetFileAttributesA(tree.Path(kConfig).c_str(), FILE_ATTRIBUTE_HIDDEN)) << c.name;
     std::string directory = tree.Path("App");
     std::string config_path = tree.Path(kConfig);
-    ConfigIni config;
+    RecordingConfig config;
+    config.SetPath(tree.Path("Previous\\Bin\\config.ini").c_str());
+    config.paths.clear();
     EXPECT_EQ(0, UpdateTargetConfig(c.directory ? directory.c_str() : NULL,
                                     c.config_path ? config_path.c_str() : NULL,
                                     c.context ? &config : NULL))
         << c.name;
-    EXPECT_EQ(poison, tree.ReadFile(kConfig)) << c.name;
-    if (c.attributes_kept) {
-      EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN),
-                Attributes(tree, kConfig) & FILE_ATTRIBUTE_HIDDEN)
-          << c.name;
-    }
+    EXPECT_EQ(user_config, tree.ReadFile(kConfig)) << c.name;
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN), Attributes(tree, kConfig) & kMarks)
+        << c.name;
+    EXPECT_TRUE(config.paths.empty()) << c.name;
+    EXPECT_FALSE(tree.Exists("Previous")) << c.name;
   }
 }
 
