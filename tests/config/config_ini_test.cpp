@@ -125,62 +125,64 @@ struct Refusals {
   DWORD clock;
   std::vector<std::string> tries;  // the key of every write tried, in order
   std::vector<DWORD> slept;        // each pause asked for
-} g_refusals;
+};
+
 typedef BOOL(WINAPI* WriteFunction)(LPCSTR, LPCSTR, LPCSTR, LPCSTR);
-WriteFunction g_real_write = NULL;
+typedef VOID(WINAPI* PauseFunction)(DWORD);
+typedef DWORD(WINAPI* ClockFunction)();
+void* g_real_write = NULL;
+void* g_real_sleep = NULL;
+void* g_real_clock = NULL;
+Refusals* g_active = NULL;  // the Refusals of the RefusedWrites that exists
 
 BOOL WINAPI RefusingWrite(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
-  Refusals& r = g_refusals;
-  r.tries.push_back(key);
-  int tried = static_cast<int>(std::count(r.tries.begin(), r.tries.end(), key));
-  for (int w = 0; w < kWriteCount; ++w) {
-    if (lstrcmpA(kUpdateWrites[w].key, key) != 0 || r.refusals[w] == 0) continue;
-    if (r.refusals[w] < 0 || tried <= r.refusals[w]) {
-      SetLastError(r.errors[w]);
-      return FALSE;
+  Refusals* r = g_active;
+  if (r != NULL) {
+    r->tries.push_back(key);
+    int tried = static_cast<int>(std::count(r->tries.begin(), r->tries.end(), key));
+    for (int w = 0; w < kWriteCount; ++w) {
+      if (lstrcmpA(kUpdateWrites[w].key, key) != 0 || r->refusals[w] == 0) continue;
+      if (r->refusals[w] < 0 || tried <= r->refusals[w]) {
+        SetLastError(r->errors[w]);
+        return FALSE;
+      }
     }
   }
-  return g_real_write(section, key, value, file);
+  return reinterpret_cast<WriteFunction>(g_real_write)(section, key, value, file);
 }
 VOID WINAPI CountedPause(DWORD milliseconds) {
-  g_refusals.slept.push_back(milliseconds);
-  g_refusals.clock += milliseconds;
+  if (g_active == NULL) return reinterpret_cast<PauseFunction>(g_real_sleep)(milliseconds);
+  g_active->slept.push_back(milliseconds);
+  g_active->clock += milliseconds;
 }
-DWORD WINAPI OwnClock() { return g_refusals.clock; }
+DWORD WINAPI OwnClock() {
+  return g_active != NULL ? g_active->clock : reinterpret_cast<ClockFunction>(g_real_clock)();
+}
 
 // Points this program's import entries for the profile write, Sleep and
-// GetTickCount at the forwarders above while it exists.
+// GetTickCount at the forwarders above while it exists; they act on, and
+// record into, its copy of the Refusals. One at a time.
 class RefusedWrites {
  public:
-  explicit RefusedWrites(const Refusals& refusals) {
-    g_refusals = refusals;
-    for (Entry& e : entries_) {
-      e.real = testing_support::RedirectImport("kernel32.dll", e.name, e.forwarder);
-    }
-    g_real_write = reinterpret_cast<WriteFunction>(entries_[0].real);
+  explicit RefusedWrites(const Refusals& refusals)
+      : refusals_(refusals),
+        imports_(
+            {{"kernel32.dll", "WritePrivateProfileStringA", reinterpret_cast<void*>(RefusingWrite),
+              &g_real_write},
+             {"kernel32.dll", "Sleep", reinterpret_cast<void*>(CountedPause), &g_real_sleep},
+             {"kernel32.dll", "GetTickCount", reinterpret_cast<void*>(OwnClock), &g_real_clock}}) {
+    g_active = &refusals_;
   }
-  ~RefusedWrites() {
-    for (Entry& e : entries_) {
-      if (e.real != NULL) testing_support::RedirectImport("kernel32.dll", e.name, e.real);
-    }
-  }
+  ~RefusedWrites() { g_active = NULL; }
   RefusedWrites(const RefusedWrites&) = delete;
   RefusedWrites& operator=(const RefusedWrites&) = delete;
 
-  bool installed() const {
-    return entries_[0].real != NULL && entries_[1].real != NULL && entries_[2].real != NULL;
-  }
+  bool installed() const { return imports_.installed(); }
+  const Refusals& refusals() const { return refusals_; }
 
  private:
-  struct Entry {
-    const char* name;  // cppcheck-suppress unusedStructMember
-    void* forwarder;   // cppcheck-suppress unusedStructMember
-    void* real;
-  } entries_[3] = {
-      {"WritePrivateProfileStringA", reinterpret_cast<void*>(RefusingWrite), NULL},
-      {"Sleep", reinterpret_cast<void*>(CountedPause), NULL},
-      {"GetTickCount", reinterpret_cast<void*>(OwnClock), NULL},
-  };
+  Refusals refusals_;
+  testing_support::RedirectedImports imports_;
 };
 
 // The rule for a target whose writes are refused as `r` says, restated here
@@ -262,12 +264,14 @@ TEST(ConfigUpdate, RefusedWritesGiveTheTriesResultAndFileOfTheRule) {
     TempTree tree;
     tree.MakeInstall("App", AllSkins());
     int result;
+    Refusals seen;
     {
       RefusedWrites refused(given);
       ASSERT_TRUE(refused.installed());
       result = UpdateTargetConfig(tree.Path("App").c_str(), tree.Path(kConfig).c_str(), &config);
+      seen = refused.refusals();
     }
-    const std::vector<std::string>& tries = g_refusals.tries;
+    const std::vector<std::string>& tries = seen.tries;
     EXPECT_EQ(expected.landed == 0xFFu, result != 0) << name;
     // Every write was made, in order, and tried as often as the rule says.
     std::vector<std::string> order;
@@ -278,7 +282,7 @@ TEST(ConfigUpdate, RefusedWritesGiveTheTriesResultAndFileOfTheRule) {
       EXPECT_EQ(expected.tries[w], std::count(tries.begin(), tries.end(), order[w]))
           << name << ": write " << w + 1;
     }
-    EXPECT_EQ(std::vector<DWORD>(expected.pauses, 50), g_refusals.slept) << name;
+    EXPECT_EQ(std::vector<DWORD>(expected.pauses, 50), seen.slept) << name;
     EXPECT_EQ(testing_support::ConfigOfWrites(expected.landed), tree.ReadFile(kConfig)) << name;
   }
 }
