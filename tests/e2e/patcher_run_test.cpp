@@ -74,17 +74,7 @@ std::map<std::string, std::string> Snapshot(const std::string& root,
       std::map<std::string, std::string> inner = Snapshot(root, path);
       state.insert(inner.begin(), inner.end());
     } else {
-      HANDLE file = CreateFileA((root + "\\" + path).c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
-                                OPEN_EXISTING, 0, NULL);
-      std::string content;
-      char chunk[4096];
-      DWORD got = 0;
-      while (file != INVALID_HANDLE_VALUE && ReadFile(file, chunk, sizeof chunk, &got, NULL) &&
-             got > 0) {
-        content.append(chunk, got);
-      }
-      if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-      state[path] = std::string(stamp) + content;
+      state[path] = std::string(stamp) + testing_support::ReadWholeFile(root + "\\" + path);
     }
   } while (FindNextFileA(search, &found));
   FindClose(search);

@@ -147,7 +147,10 @@ const std::vector<std::string>& AllSkins() {
 std::wstring LongForm(const std::string& path) {
   wchar_t wide[2048];
   int length = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, 2048);
-  return length > 0 ? L"\\\\?\\" + std::wstring(wide) : std::wstring();
+  if (length <= 0) return std::wstring();
+  // The prefix takes no relative part, '/' or UNC name: those stay as given.
+  bool from_root = path.size() >= 3 && path[1] == ':' && path[2] == '\\';
+  return from_root ? L"\\\\?\\" + std::wstring(wide) : std::wstring(wide);
 }
 
 std::string ReadWholeFile(const std::string& path) {

@@ -88,11 +88,12 @@ const std::vector<std::string>& AllSkins();
 // A skin mask with every skin of AllSkins().
 const unsigned kAllSkins = 0xF;
 
-// The \\?\ form of an absolute ANSI path, which Win32 takes past MAX_PATH.
+// The \\?\ form of a path from a drive's root (C:\...), which Win32 takes
+// past MAX_PATH; any other path as it is, in UTF-16.
 std::wstring LongForm(const std::string& path);
 
-// Content of the file at an absolute path (which may pass MAX_PATH), or
-// kMissing when it cannot be read.
+// Content of a file (an absolute path may pass MAX_PATH), or kMissing when it
+// cannot be read: the one file reader of the tests.
 std::string ReadWholeFile(const std::string& path);
 
 // Removes a tree of files and folders at an absolute path, paths past
