@@ -52,13 +52,6 @@ DWORD Attributes(const TempTree& tree, const std::string& relative) {
   return GetFileAttributesA(tree.Path(relative).c_str());
 }
 
-// Creates a folder of any length below MAX_PATH (CreateDirectoryA stops at 248).
-void MakeLongDir(const std::string& path) {
-  wchar_t wide[MAX_PATH + 8] = L"\\\\?\\";
-  MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide + 4, MAX_PATH);
-  ASSERT_TRUE(CreateDirectoryW(wide, NULL)) << path;
-}
-
 // Remembers the paths it is pointed at; the update must reach it through the
 // virtual table.
 class RecordingConfig : public ConfigIni {
@@ -191,13 +184,13 @@ class RefusedWrites {
 // tried again every 50 ms, until 2 s have passed for the target in all: 40
 // pauses. Any other refusal fails the write at once. The target succeeds only
 // when every write landed (all skins are present here).
-struct Expected {
+struct RefusalOutcome {
   int tries[kWriteCount];
   unsigned landed;  // bit w: write w went through
   int pauses;
 };
-Expected ExpectedOf(const Refusals& r) {
-  Expected e = {{0}, 0, 0};
+RefusalOutcome OutcomeOf(const Refusals& r) {
+  RefusalOutcome e = {{0}, 0, 0};
   int pauses_left = 40;
   for (int w = 0; w < kWriteCount; ++w) {
     int refused = r.refusals[w];
@@ -260,7 +253,7 @@ TEST(ConfigUpdate, RefusedWritesGiveTheTriesResultAndFileOfTheRule) {
     const std::string& name = row.first;
     Refusals& given = row.second;
     given.clock = 0xFFFFFF00;  // the tick count wraps during the wait
-    Expected expected = ExpectedOf(given);
+    RefusalOutcome expected = OutcomeOf(given);
     TempTree tree;
     tree.MakeInstall("App", AllSkins());
     int result;
@@ -541,9 +534,9 @@ TEST(UpdateTarget, ConfigPathOfMaxPathOrMoreTouchesNothing) {
     std::string directory = base + std::string(length - 15 - base.size(), 'd');
     std::string config_path = directory + "\\Bin\\config.ini";
     ASSERT_EQ(length, config_path.size());
+    // Past the ANSI folder limit (248 characters): made through the \\?\ form.
     if (directory.size() + 4 < MAX_PATH) {
-      MakeLongDir(directory);
-      MakeLongDir(directory + "\\Bin");
+      ASSERT_TRUE(testing_support::MakeLongDir(directory + "\\Bin")) << length;
     }
     std::string cut = config_path.substr(base.size(), 259 - base.size());
     const std::string cut_poison = "[Cut]\r\nc=1\r\n";

@@ -20,9 +20,9 @@
 
 namespace {
 
-using proof::kPoison;
 using testing_support::kAllSkins;
 using testing_support::kMissing;
+using testing_support::kUntouchedConfig;
 using testing_support::PatcherTest;
 using testing_support::Record;
 using testing_support::TargetRecorder;
@@ -136,7 +136,7 @@ TEST_F(FaultAllocation, EachAllocationPointOfARunFailsAsExpected) {
 // turn: whatever the result, every block taken is released.
 TEST_F(FaultAllocation, EveryPointOfEveryMalformedRecordReleasesWhatItTook) {
   proof::ForEachScenario(
-      [](const proof::Scenario& scenario, const testing_support::TempTree& tree) {
+      [](const proof::MalformedScenario& scenario, const testing_support::TempTree& tree) {
         long before = AllocatedBlocks();
         proof::RunPatch(tree);
         long points = AllocatedBlocks() - before;
@@ -165,7 +165,7 @@ class FaultConfig : public PatcherTest {
     record.MakeProduct({tree_.Path("A"), tree_.Path("B")});
     tree_.MakeInstall("A", testing_support::AllSkins());
     tree_.MakeInstall("B", testing_support::AllSkins());
-    tree_.WriteFile("B\\Bin\\config.ini", kPoison);
+    tree_.WriteFile("B\\Bin\\config.ini", kUntouchedConfig);
   }
 
   // Runs the real patcher and returns the text of its one message box.
@@ -178,14 +178,14 @@ class FaultConfig : public PatcherTest {
   }
 
   void ExpectOthersUntouched() {
-    EXPECT_EQ(kPoison, tree_.ReadFile("B\\Bin\\config.ini"));
+    EXPECT_EQ(kUntouchedConfig, tree_.ReadFile("B\\Bin\\config.ini"));
     const std::string skin = testing_support::AllSkins()[0];
     EXPECT_EQ("[Skin]\r\nName=" + skin + "\r\n", tree_.ReadFile("A\\Bin\\Res\\" + skin));
   }
 };
 
 TEST_F(FaultConfig, FileHeldOpenWithoutSharingFailsTheRunAndStaysAsItWas) {
-  tree_.WriteFile("A\\Bin\\config.ini", kPoison);
+  tree_.WriteFile("A\\Bin\\config.ini", kUntouchedConfig);
   // This process holds the file; the patcher runs as another process.
   HANDLE held = CreateFileA(tree_.Path("A\\Bin\\config.ini").c_str(), GENERIC_READ | GENERIC_WRITE,
                             0, NULL, OPEN_EXISTING, 0, NULL);
@@ -193,7 +193,7 @@ TEST_F(FaultConfig, FileHeldOpenWithoutSharingFailsTheRunAndStaysAsItWas) {
   EXPECT_EQ("Orvane SP1 Run failed.", RunPatcher());
   EXPECT_EQ(-1, proof::RunPatch(tree_));
   CloseHandle(held);
-  EXPECT_EQ(kPoison, tree_.ReadFile("A\\Bin\\config.ini"));
+  EXPECT_EQ(kUntouchedConfig, tree_.ReadFile("A\\Bin\\config.ini"));
   ExpectOthersUntouched();
 }
 

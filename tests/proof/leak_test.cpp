@@ -39,7 +39,7 @@ TEST_F(LeakHandles, TenKeysLeftOpenMoveTheMeasure) {
 TEST_F(LeakHandles, EveryScenarioOnEveryPathClosesItsKeys) {
   size_t runs = proof::SizeFromEnvironment("ORVANE_LEAK_RUNS", 10);
   proof::ForEachScenario(
-      [runs](const proof::Scenario& scenario, const testing_support::TempTree& tree) {
+      [runs](const proof::MalformedScenario& scenario, const testing_support::TempTree& tree) {
         long before = AllocatedBlocks();
         proof::RunPatch(tree);  // also warms up what the platform keeps for good
         long points = AllocatedBlocks() - before;

@@ -8,6 +8,7 @@ namespace testing_support {
 const char kInstalledPath[] = "SOFTWARE\\Varnex\\SoftWareInstalled";
 const char kProductId[] = "Varnex_Quendal";
 const char kMissing[] = "<missing>";
+const char kUntouchedConfig[] = "[Keep]\r\nOwner=user\r\n";
 
 void RemoveVarnexKey(REGSAM view) {
   HKEY software = NULL;

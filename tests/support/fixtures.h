@@ -17,6 +17,8 @@ extern const char kInstalledPath[];  // SOFTWARE\Varnex\SoftWareInstalled
 extern const char kProductId[];      // Varnex_Quendal
 // What the file readers below give for a file that cannot be read.
 extern const char kMissing[];  // <missing>
+// A user's own config.ini, put where a run must not write: it stays as it was.
+extern const char kUntouchedConfig[];
 
 // Removes HKLM\SOFTWARE\Varnex in the given view (0 = this process's own view,
 // or KEY_WOW64_64KEY / KEY_WOW64_32KEY).
