@@ -12,8 +12,8 @@
 
 #include "driver/text_helpers.h"
 #include "gtest/gtest.h"
-#include "tests/discovery/target_recorder.h"
 #include "tests/support/fixtures.h"
+#include "tests/support/target_recorder.h"
 
 namespace {
 

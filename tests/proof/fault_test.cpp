@@ -9,7 +9,6 @@
 #include "discovery/install_locator.h"
 #include "driver/text_helpers.h"
 #include "gtest/gtest.h"
-#include "tests/discovery/target_recorder.h"
 #include "tests/e2e/message_box_watcher.h"
 #include "tests/proof/generated_inputs.h"
 #include "tests/proof/guarded_buffer.h"
@@ -17,6 +16,7 @@
 #include "tests/support/fixtures.h"
 #include "tests/support/heap_calls.h"
 #include "tests/support/registry_calls.h"
+#include "tests/support/target_recorder.h"
 
 namespace {
 

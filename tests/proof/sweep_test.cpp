@@ -12,12 +12,12 @@
 #include "discovery/install_locator.h"
 #include "driver/text_helpers.h"
 #include "gtest/gtest.h"
-#include "tests/discovery/target_recorder.h"
 #include "tests/proof/generated_inputs.h"
 #include "tests/proof/guarded_buffer.h"
 #include "tests/proof/target_rules.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/registry_calls.h"
+#include "tests/support/target_recorder.h"
 
 namespace {
 
