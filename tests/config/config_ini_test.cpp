@@ -290,9 +290,9 @@ TEST(ConfigUpdate, ProbePathAllocationFailureFailsTheTargetLaterSkinsKeepTheirIn
     bool hits_a_skin = nth >= 1 && nth <= 4;
     long allocated = AllocatedBlocks();
     long released = ReleasedBlocks();
-    FailAllocation(nth);
+    testing_support::FailingAllocation failing(nth, hits_a_skin);
     int result = config.ApplyUpdate(tree.Path("App").c_str());
-    FailAllocation(0);
+    failing.End();
     EXPECT_EQ(!hits_a_skin, result != 0) << nth;
     unsigned entries = hits_a_skin ? 0xFu & ~(1u << (nth - 1)) : 0xFu;
     EXPECT_EQ(UpdatedConfig(entries), tree.ReadFile(kConfig)) << nth;

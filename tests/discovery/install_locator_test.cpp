@@ -177,9 +177,9 @@ TEST_F(ProductLookup, CandidatePathThatCannotBeBuiltEndsTheSearch) {
   b.MakeProduct({"C:\\B"});
   InstallLocator locator;
   long allocated = AllocatedBlocks();
-  FailAllocation(1);
+  testing_support::FailingAllocation failing(1);
   char* found = locator.FindProductKey(kInstalledPath, "SoftWareID", kProductId);
-  FailAllocation(0);
+  failing.End();
   EXPECT_EQ(nullptr, found);
   EXPECT_EQ(allocated, AllocatedBlocks());
   ReleaseString(found);
@@ -599,9 +599,9 @@ TEST_F(ProcessTarget, NullArgumentsOrFailedPathGiveZeroWithoutACall) {
   char buffer[] = "C:\\App\\";
   EXPECT_EQ(0, locator.ProcessTarget(NULL, TargetRecorder::Callback, &recorder));
   EXPECT_EQ(0, locator.ProcessTarget(buffer, NULL, &recorder));
-  FailAllocation(1);
+  testing_support::FailingAllocation failing(1);
   int result = locator.ProcessTarget(buffer, TargetRecorder::Callback, &recorder);
-  FailAllocation(0);
+  failing.End();
   EXPECT_EQ(0, result);
   EXPECT_TRUE(recorder.calls.empty());
 }

@@ -8,6 +8,7 @@
 
 #include "driver/text_helpers.h"
 #include "gtest/gtest.h"
+#include "tests/support/fixtures.h"
 
 namespace {
 
@@ -111,9 +112,9 @@ TEST(TargetWalkIndices, ListRefusesPastItsCapacityAndReleasesItsBlock) {
   EXPECT_EQ(1, none.Reserve(0));
   EXPECT_EQ(0, none.Add(1));
   TargetIndexList starved;
-  FailAllocation(1);
+  testing_support::FailingAllocation failing(1);
   EXPECT_EQ(0, starved.Reserve(4));
-  FailAllocation(0);
+  failing.End();
   EXPECT_EQ(0, starved.Add(1));
   EXPECT_EQ(0, TargetIndexList().Reserve(MAXDWORD / sizeof(int) + 1));
 }

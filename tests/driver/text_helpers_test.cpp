@@ -7,6 +7,7 @@
 #include <string>
 
 #include "gtest/gtest.h"
+#include "tests/support/fixtures.h"
 
 namespace {
 
@@ -68,12 +69,12 @@ TEST(TextHelpers, AllocBlockPassesOnTheHeapsRefusal) {
 }
 
 TEST(TextHelpers, JoinStringsReportsAllocationFailure) {
-  FailAllocation(1);
+  testing_support::FailingAllocation failing(1);
   EXPECT_EQ(NULL, JoinStrings("a", "b", "c"));
   char* joined = JoinStrings("a", "b", "c");  // the hook fires once
   EXPECT_STREQ("abc", joined);
   ReleaseString(joined);
-  FailAllocation(0);
+  failing.End();
 }
 
 TEST(TextHelpers, TrimSpacesTable) {

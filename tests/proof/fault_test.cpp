@@ -117,9 +117,9 @@ TEST_F(FaultAllocation, EachAllocationPointOfARunFailsAsExpected) {
     fresh_installs();
     long allocated = AllocatedBlocks();
     long released = ReleasedBlocks();
-    FailAllocation(point);
+    testing_support::FailingAllocation failing(point);
     int result = proof::RunPatch(tree_);
-    FailAllocation(0);
+    failing.End();
     EXPECT_EQ(row.result, result) << row.point;
     EXPECT_EQ(AllocatedBlocks() - allocated, ReleasedBlocks() - released) << row.point;
     EXPECT_EQ(row.a, tree_.ReadFile("A\\Bin\\config.ini")) << row.point;
@@ -143,9 +143,9 @@ TEST_F(FaultAllocation, EveryPointOfEveryMalformedRecordReleasesWhatItTook) {
         for (long n = 1; n <= points; ++n) {
           long allocated = AllocatedBlocks();
           long released = ReleasedBlocks();
-          FailAllocation(n);
+          testing_support::FailingAllocation failing(n);
           proof::RunPatch(tree);
-          FailAllocation(0);
+          failing.End();
           EXPECT_EQ(AllocatedBlocks() - allocated, ReleasedBlocks() - released)
               << scenario.name << " failing allocation " << n;
         }

@@ -46,9 +46,9 @@ TEST_F(LeakHandles, EveryScenarioOnEveryPathClosesItsKeys) {
         UINT_PTR handle = proof::NextHandleValue();
         for (size_t run = 0; run < runs; ++run) {
           for (long n = 0; n <= points; ++n) {
-            FailAllocation(n);
+            testing_support::FailingAllocation failing(n);
             proof::RunPatch(tree);
-            FailAllocation(0);
+            failing.End();
           }
         }
         EXPECT_EQ(handle, proof::NextHandleValue()) << scenario.name;
@@ -71,9 +71,9 @@ TEST_F(LeakCounters, CountersFollowTheProcessHeap) {
   const proof::HeapUse start = proof::BusyHeap();
   for (int i = 0; i < kBlocks; ++i) blocks.push_back(AllocBlock(kSize));
   const proof::HeapUse taken = proof::BusyHeap();
-  FailAllocation(1);
+  testing_support::FailingAllocation failing(1);
   void* refused = AllocBlock(kSize);
-  FailAllocation(0);
+  failing.End();
   const proof::HeapUse after_refusal = proof::BusyHeap();
   for (void* block : blocks) ReleaseBlock(block);
   ReleaseBlock(NULL);

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "driver/text_helpers.h"
+
 namespace testing_support {
 
 const char kInstalledPath[] = "SOFTWARE\\Varnex\\SoftWareInstalled";
@@ -236,12 +238,31 @@ std::vector<std::string> ListTree(const std::string& root) {
   return paths;
 }
 
+FailingAllocation::FailingAllocation(long nth, bool must_fire)
+    : nth_(nth > 0 ? nth : 0), must_fire_(must_fire) {
+  // Any countdown still running is someone else's, left behind.
+  EXPECT_EQ(0, FailAllocation(nth_)) << "a countdown of FailAllocation was left running";
+}
+
+void FailingAllocation::End() {
+  long left = FailAllocation(0);
+  if (nth_ == 0) {
+    EXPECT_EQ(0, left) << "a countdown of FailAllocation was left running";
+  } else if (must_fire_) {
+    EXPECT_EQ(0, left) << "allocation " << nth_ << " was to fail, but only " << nth_ - left
+                       << " were made";
+  }
+  nth_ = 0;
+  must_fire_ = false;
+}
+
 void PatcherTest::SetUp() {
   RemoveVarnexKey();
   RemoveVarnexKey(KEY_WOW64_64KEY);
 }
 
 void PatcherTest::TearDown() {
+  no_failure_.End();
   RemoveVarnexKey();
   RemoveVarnexKey(KEY_WOW64_64KEY);
 }

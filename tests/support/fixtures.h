@@ -111,12 +111,34 @@ bool WriteLongFile(const std::string& path, const std::string& content);
 // paths, sorted.
 std::vector<std::string> ListTree(const std::string& root);
 
-// Clean registry and a fresh tree for each test.
+// Owns the countdown of FailAllocation (driver/text_helpers.h), which is
+// global, for a scope: makes the nth allocation from now fail (1: the next;
+// 0: none) and turns the countdown off again at the end, so that one that did
+// not fire cannot fail an allocation of a later test. With must_fire, a
+// countdown that never reached its allocation fails the test; with nth 0,
+// one that anybody else left running does.
+class FailingAllocation {
+ public:
+  explicit FailingAllocation(long nth = 0, bool must_fire = true);
+  ~FailingAllocation() { End(); }
+  FailingAllocation(const FailingAllocation&) = delete;
+  FailingAllocation& operator=(const FailingAllocation&) = delete;
+
+  // Turns the countdown off now, with the checks of the end.
+  void End();
+
+ private:
+  long nth_;
+  bool must_fire_;
+};
+
+// Clean registry, a fresh tree and no allocation failure pending for each test.
 class PatcherTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
   TempTree tree_;
+  FailingAllocation no_failure_;
 };
 
 // The exact bytes of a config.ini that the update created from nothing, as
