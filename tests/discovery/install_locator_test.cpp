@@ -13,6 +13,7 @@
 #include "driver/text_helpers.h"
 #include "gtest/gtest.h"
 #include "tests/support/fixtures.h"
+#include "tests/support/registry_calls.h"
 #include "tests/support/target_recorder.h"
 
 namespace {
@@ -42,14 +43,6 @@ Texts EnumerationOrder() {
   }
   RegCloseKey(parent);
   return names;
-}
-
-double MillisecondsSince(const LARGE_INTEGER& start) {
-  LARGE_INTEGER now, frequency;
-  QueryPerformanceCounter(&now);
-  QueryPerformanceFrequency(&frequency);
-  return 1000.0 * static_cast<double>(now.QuadPart - start.QuadPart) /
-         static_cast<double>(frequency.QuadPart);
 }
 
 class ProductLookup : public PatcherTest {};
@@ -354,8 +347,10 @@ TEST_F(TargetWalk, TargetNumCountsOnlyTheFirstTargets) {
 
 // A huge count is walked only through the indices the record holds values for,
 // so the result is the full walk's (missing indices skipped) without two
-// billion queries, even when a target sits near the top of the range. The
-// target value names match the walk's in any letter case.
+// billion queries, even when a target sits near the top of the range: the
+// registry calls stay within the sweep's bound (SweepTargetWalk), the indices
+// before the first gap, one pass over the values and the reads of the
+// targets. The target value names match the walk's in any letter case.
 TEST_F(TargetWalk, HugeTargetNumEndsQuickly) {
   const struct {
     const char* name;
@@ -388,6 +383,8 @@ TEST_F(TargetWalk, HugeTargetNumEndsQuickly) {
       {"no target at all", {{"Other", "C:\\T0"}}, {}, -1},
   };
   InstallLocator locator;
+  testing_support::RegistryCalls counted;
+  ASSERT_TRUE(counted.installed());
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     testing_support::RemoveVarnexKey();
@@ -396,13 +393,25 @@ TEST_F(TargetWalk, HugeTargetNumEndsQuickly) {
     record.SetDword("TargetNum", 0x7FFFFFFF);
     for (const auto& value : c.values) record.SetString(value.first, value.second);
     TargetRecorder recorder;
-    LARGE_INTEGER start;
-    QueryPerformanceCounter(&start);
+    counted.Reset();
     int result = locator.Run(TargetRecorder::Callback, &recorder);
-    double elapsed = MillisecondsSince(start);
+    long calls = counted.queries() + counted.enumerations() + counted.infos();
     EXPECT_EQ(c.result, result);
     EXPECT_EQ(c.expected, recorder.Directories());
-    EXPECT_LT(elapsed, 500.0);
+    // The first index the record holds no value for, in any letter case.
+    long gap = 0;
+    for (bool found = true; found; gap += found) {
+      const std::string name = "Target" + std::to_string(gap);
+      found = std::any_of(c.values.begin(), c.values.end(), [&name](const auto& value) {
+        return lstrcmpiA(value.first.c_str(), name.c_str()) == 0;
+      });
+    }
+    // Each value taken for a target read once: a bound, not the count. The
+    // record also holds SoftWareID, read by the lookup, and TargetNum.
+    long values = static_cast<long>(c.values.size()) + 2;
+    long targets = static_cast<long>(c.values.size());
+    EXPECT_LE(calls, gap + values + 1 + 3 * targets + 4 + 2);
+    EXPECT_LE(counted.enumerations(), values + 1) << "the values were listed twice";
   }
 }
 
