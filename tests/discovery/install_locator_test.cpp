@@ -581,9 +581,10 @@ TEST_F(ProcessTarget, DropsOneSeparatorInTheCallersBuffer) {
     EXPECT_EQ(c.calls, result) << "'" << c.text << "'";
     EXPECT_STREQ(c.after, buffer) << "'" << c.text << "'";
     EXPECT_EQ(static_cast<char>(0xCC), buffer[length + 1]) << "'" << c.text << "'";
-    ASSERT_EQ(static_cast<size_t>(c.calls), recorder.calls.size()) << "'" << c.text << "'";
-    if (c.calls == 1) {
-      EXPECT_EQ(std::string(c.after) + "\\Bin\\config.ini", recorder.calls[0].config_path);
+    EXPECT_EQ(static_cast<size_t>(c.calls), recorder.calls.size()) << "'" << c.text << "'";
+    if (c.calls == 1 && recorder.calls.size() == 1) {
+      EXPECT_EQ(std::string(c.after) + "\\Bin\\config.ini", recorder.calls[0].config_path)
+          << "'" << c.text << "'";
     }
   }
 }

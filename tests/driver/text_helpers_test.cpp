@@ -37,10 +37,11 @@ TEST(TextHelpers, JoinStringsTable) {
       EXPECT_EQ(NULL, joined) << row;
       EXPECT_EQ(allocated, AllocatedBlocks()) << row;
     } else {
-      ASSERT_NE(nullptr, joined) << row;
       EXPECT_STREQ(c.expected, joined) << row;
       // Exactly the joined length plus the terminator.
-      EXPECT_EQ(strlen(c.expected) + 1, HeapSize(GetProcessHeap(), 0, joined)) << row;
+      if (joined != NULL) {
+        EXPECT_EQ(strlen(c.expected) + 1, HeapSize(GetProcessHeap(), 0, joined)) << row;
+      }
     }
     ReleaseString(joined);
   }
@@ -54,8 +55,7 @@ TEST(TextHelpers, JoinStringsKeepsTextsAtAndPastTheFormatterLimit) {
   for (size_t length : lengths) {
     std::string first(length / 2, 'a'), second(length - length / 2 - 5, 'b'), third(5, 'c');
     char* joined = JoinStrings(first.c_str(), second.c_str(), third.c_str());
-    ASSERT_NE(nullptr, joined) << length;
-    EXPECT_EQ(first + second + third, std::string(joined)) << length;
+    EXPECT_STREQ((first + second + third).c_str(), joined) << length;
     ReleaseString(joined);
   }
 }

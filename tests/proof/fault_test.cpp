@@ -113,7 +113,10 @@ TEST_F(FaultAllocation, EachAllocationPointOfARunFailsAsExpected) {
         point = static_cast<long>(k + 1);
       }
     }
-    ASSERT_NE(0, point) << row.point << ": no block of the run holds it";
+    if (point == 0) {
+      ADD_FAILURE() << row.point << ": no block of the run holds it";
+      continue;
+    }
     fresh_installs();
     long allocated = AllocatedBlocks();
     long released = ReleasedBlocks();
