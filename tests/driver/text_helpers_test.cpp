@@ -37,7 +37,7 @@ TEST(TextHelpers, JoinStringsTable) {
       EXPECT_EQ(NULL, joined) << row;
       EXPECT_EQ(allocated, AllocatedBlocks()) << row;
     } else {
-      EXPECT_STREQ(c.expected, joined) << row;
+      EXPECT_EQ(c.expected, std::string(joined != NULL ? joined : "(null)")) << row;
       // Exactly the joined length plus the terminator.
       if (joined != NULL) {
         EXPECT_EQ(strlen(c.expected) + 1, HeapSize(GetProcessHeap(), 0, joined)) << row;
