@@ -67,7 +67,7 @@ TEST(UpdateTarget, FreshInstallGetsEverySettingAndSkinInOrder) {
   TempTree tree;
   tree.MakeInstall("App", AllSkins());
   ConfigIni config;
-  EXPECT_NE(0, UpdateTargetConfig(tree.Path("App").c_str(), tree.Path(kConfig).c_str(), &config));
+  EXPECT_EQ(1, UpdateTargetConfig(tree.Path("App").c_str(), tree.Path(kConfig).c_str(), &config));
   EXPECT_EQ(UpdatedConfig(testing_support::kAllSkins), tree.ReadFile(kConfig));
   for (const std::string& skin : AllSkins()) {
     EXPECT_EQ("[Skin]\r\nName=" + skin + "\r\n", tree.ReadFile("App\\Bin\\Res\\" + skin)) << skin;
@@ -98,7 +98,7 @@ TEST(ConfigUpdate, SkinPresenceDecidesEntriesAndResult) {
     ConfigIni config;
     config.SetPath(tree.Path(kConfig).c_str());
     int result = config.ApplyUpdate(tree.Path("App").c_str());
-    EXPECT_EQ(c.succeeds, result != 0) << c.skins;
+    EXPECT_EQ(c.succeeds ? 1 : 0, result) << c.skins;
     // The value is spelled as in the table, whatever the name found on disk.
     EXPECT_EQ(UpdatedConfig(c.entries), tree.ReadFile(kConfig)) << c.skins;
   }
@@ -110,12 +110,14 @@ const int kWriteCount = testing_support::kUpdateWriteCount;
 
 // What the forwarders below do for one row: write w (in kUpdateWrites' order)
 // is refused with errors[w] for its first refusals[w] tries (-1: always; 0:
-// never); every other try goes through. Sleeping advances a clock of their
-// own, so a wait is measured exactly and costs no time.
+// never); every other try goes through. Sleeping, and each try by try_cost,
+// advance a clock of their own, so a wait is measured exactly and costs no
+// time.
 struct Refusals {
   int refusals[kWriteCount];
   DWORD errors[kWriteCount];
   DWORD clock;
+  DWORD try_cost;
   std::vector<std::string> tries;  // the key of every write tried, in order
   std::vector<DWORD> slept;        // each pause asked for
 };
@@ -131,6 +133,7 @@ Refusals* g_active = NULL;  // the Refusals of the RefusedWrites that exists
 BOOL WINAPI RefusingWrite(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
   Refusals* r = g_active;
   if (r != NULL) {
+    r->clock += r->try_cost;
     r->tries.push_back(key);
     int tried = static_cast<int>(std::count(r->tries.begin(), r->tries.end(), key));
     for (int w = 0; w < kWriteCount; ++w) {
@@ -181,28 +184,32 @@ class RefusedWrites {
 // The rule for a target whose writes are refused as `r` says, restated here
 // on purpose rather than taken from the code: every write is made, in order.
 // A write refused because the file is held (a sharing or lock violation) is
-// tried again every 50 ms, until 2 s have passed for the target in all: 40
-// pauses. Any other refusal fails the write at once. The target succeeds only
-// when every write landed (all skins are present here).
+// tried again after a pause of 50 ms, until 2 s have passed for the target in
+// all; a try and the pause after it count the time they took, and at least
+// the pause. Where less than a pause is left, the last pause is what is left,
+// and one try follows it. Any other refusal fails the write at once. The
+// target succeeds only when every write landed (all skins are present here).
 struct RefusalOutcome {
   int tries[kWriteCount];
-  unsigned landed;  // bit w: write w went through
-  int pauses;
+  unsigned landed;            // bit w: write w went through
+  std::vector<DWORD> pauses;  // each pause asked for, in order
 };
 RefusalOutcome OutcomeOf(const Refusals& r) {
-  RefusalOutcome e = {{0}, 0, 0};
-  int pauses_left = 40;
+  RefusalOutcome e = {{0}, 0, {}};
+  DWORD left = 2000;  // of the target's waiting time
   for (int w = 0; w < kWriteCount; ++w) {
-    int refused = r.refusals[w];
     bool busy = r.errors[w] == ERROR_SHARING_VIOLATION || r.errors[w] == ERROR_LOCK_VIOLATION;
-    if (refused != 0 && !busy) refused = -1;  // no waiting: the first refusal fails it
-    int waits = !busy || refused == 0 ? 0
-                : refused < 0         ? pauses_left
-                                      : std::min(refused, pauses_left);
-    e.tries[w] = waits + 1;
-    e.pauses += waits;
-    pauses_left -= waits;
-    if (refused >= 0 && refused <= waits) e.landed |= 1u << w;
+    for (int tried = 1;; ++tried) {
+      e.tries[w] = tried;
+      if (r.refusals[w] >= 0 && tried > r.refusals[w]) {
+        e.landed |= 1u << w;
+        break;
+      }
+      if (!busy || left == 0) break;
+      DWORD pause = std::min<DWORD>(left, 50);
+      e.pauses.push_back(pause);
+      left -= std::min(left, std::max<DWORD>(r.try_cost + pause, 50));
+    }
   }
   return e;
 }
@@ -210,11 +217,13 @@ RefusalOutcome OutcomeOf(const Refusals& r) {
 TEST(ConfigUpdate, RefusedWritesGiveTheTriesResultAndFileOfTheRule) {
   // The table: each write alone refused in each way; then generated rows that
   // mix kinds and lengths, so that the 2 s run out part way through a write.
+  // Where a try costs more than a pause, less than a pause is left at the end.
   struct Kind {
     const char* name;
     DWORD error;
     int refusals;
     bool to_the_end;  // every write from this one on is refused
+    DWORD try_cost = 0;
   };
   static const Kind kinds[] = {
       {"busy throughout", ERROR_SHARING_VIOLATION, -1, false},
@@ -222,6 +231,8 @@ TEST(ConfigUpdate, RefusedWritesGiveTheTriesResultAndFileOfTheRule) {
       {"access denied", ERROR_ACCESS_DENIED, -1, false},
       {"busy from here to the end", ERROR_SHARING_VIOLATION, -1, true},
       {"locked, then free", ERROR_LOCK_VIOLATION, 1, false},
+      {"busy throughout, tries of 60 ms", ERROR_SHARING_VIOLATION, -1, false, 60},
+      {"busy until the try after a pause of 20 ms", ERROR_SHARING_VIOLATION, 19, false, 60},
   };
   std::vector<std::pair<std::string, Refusals>> rows;
   for (const Kind& kind : kinds) {
@@ -231,6 +242,7 @@ TEST(ConfigUpdate, RefusedWritesGiveTheTriesResultAndFileOfTheRule) {
         r.refusals[w] = kind.refusals;
         r.errors[w] = kind.error;
       }
+      r.try_cost = kind.try_cost;
       rows.push_back({std::string(kind.name) + ", write " + std::to_string(k + 1), r});
     }
   }
@@ -275,7 +287,7 @@ TEST(ConfigUpdate, RefusedWritesGiveTheTriesResultAndFileOfTheRule) {
       EXPECT_EQ(expected.tries[w], std::count(tries.begin(), tries.end(), order[w]))
           << name << ": write " << w + 1;
     }
-    EXPECT_EQ(std::vector<DWORD>(expected.pauses, 50), seen.slept) << name;
+    EXPECT_EQ(expected.pauses, seen.slept) << name;
     EXPECT_EQ(testing_support::ConfigOfWrites(expected.landed), tree.ReadFile(kConfig)) << name;
   }
 }

@@ -629,6 +629,8 @@ TEST_F(RunResult, Table) {
     std::vector<int> answers;
     int result;
     size_t calls;
+    // RegQueryInfoKeyA is refused: the record's values cannot be counted.
+    bool uncountable = false;
   } cases[] = {
       {"no installed-products key", false, false, 0, {}, {}, 0, 0},
       {"record without identifier", true, false, 1, {{"Target0", "C:\\A"}}, {}, 0, 0},
@@ -648,8 +650,21 @@ TEST_F(RunResult, Table) {
        2},
       {"count 3, only Target0", true, true, 3, {{"Target0", "C:\\A"}}, {}, 1, 1},
       {"all of two updated", true, true, 2, {{"Target0", "C:\\A"}, {"Target1", "C:\\B"}}, {}, 1, 2},
+      // Past the gap at 1 the indices left (8) outnumber the values (4), but
+      // uncounted they cannot be listed: the walk goes on index by index.
+      {"values cannot be counted",
+       true,
+       true,
+       10,
+       {{"Target0", "C:\\A"}, {"Target5", "C:\\B"}},
+       {},
+       1,
+       2,
+       true},
   };
   InstallLocator locator;
+  testing_support::RegistryCalls registry;
+  ASSERT_TRUE(registry.installed());
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     testing_support::RemoveVarnexKey();
@@ -665,6 +680,9 @@ TEST_F(RunResult, Table) {
                                                KEY_ALL_ACCESS, NULL, &varnex, NULL));
       RegCloseKey(varnex);
     }
+    registry.before_info = [&c](HKEY) {
+      return static_cast<LONG>(c.uncountable ? ERROR_ACCESS_DENIED : ERROR_SUCCESS);
+    };
     TargetRecorder recorder;
     recorder.answers = c.answers;
     long outstanding = AllocatedBlocks() - ReleasedBlocks();
