@@ -122,9 +122,6 @@ struct Refusals {
   std::vector<DWORD> slept;        // each pause asked for
 };
 
-typedef BOOL(WINAPI* WriteFunction)(LPCSTR, LPCSTR, LPCSTR, LPCSTR);
-typedef VOID(WINAPI* PauseFunction)(DWORD);
-typedef DWORD(WINAPI* ClockFunction)();
 void* g_real_write = NULL;
 void* g_real_sleep = NULL;
 void* g_real_clock = NULL;
@@ -144,15 +141,17 @@ BOOL WINAPI RefusingWrite(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file)
       }
     }
   }
-  return reinterpret_cast<WriteFunction>(g_real_write)(section, key, value, file);
+  return reinterpret_cast<decltype(&WritePrivateProfileStringA)>(g_real_write)(section, key, value,
+                                                                               file);
 }
 VOID WINAPI CountedPause(DWORD milliseconds) {
-  if (g_active == NULL) return reinterpret_cast<PauseFunction>(g_real_sleep)(milliseconds);
+  if (g_active == NULL) return reinterpret_cast<decltype(&Sleep)>(g_real_sleep)(milliseconds);
   g_active->slept.push_back(milliseconds);
   g_active->clock += milliseconds;
 }
 DWORD WINAPI OwnClock() {
-  return g_active != NULL ? g_active->clock : reinterpret_cast<ClockFunction>(g_real_clock)();
+  return g_active != NULL ? g_active->clock
+                          : reinterpret_cast<decltype(&GetTickCount)>(g_real_clock)();
 }
 
 // Points this program's import entries for the profile write, Sleep and

@@ -3,9 +3,6 @@
 
 namespace testing_support {
 
-typedef LPVOID(WINAPI* AllocFunction)(HANDLE, DWORD, SIZE_T);
-typedef BOOL(WINAPI* FreeFunction)(HANDLE, DWORD, LPVOID);
-
 namespace {
 
 void* g_alloc = NULL;
@@ -18,8 +15,9 @@ struct HeapForwarders {
   static LPVOID WINAPI Alloc(HANDLE heap, DWORD flags, SIZE_T size) {
     HeapCalls* calls = g_active;
     void* served = calls != NULL && calls->serve ? calls->serve(size) : NULL;
-    void* block =
-        served != NULL ? served : reinterpret_cast<AllocFunction>(g_alloc)(heap, flags, size);
+    void* block = served != NULL
+                      ? served
+                      : reinterpret_cast<decltype(&HeapAlloc)>(g_alloc)(heap, flags, size);
     if (calls != NULL && block != NULL) {
       calls->blocks_.push_back({size, false, ""});
       calls->live_.push_back(block);
@@ -39,7 +37,7 @@ struct HeapForwarders {
       if (calls->served_[k]) return TRUE;
       break;
     }
-    return reinterpret_cast<FreeFunction>(g_free)(heap, flags, block);
+    return reinterpret_cast<decltype(&HeapFree)>(g_free)(heap, flags, block);
   }
 };
 

@@ -5,10 +5,6 @@ namespace testing_support {
 
 namespace {
 
-typedef LONG(WINAPI* QueryFunction)(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD);
-typedef LONG(WINAPI* EnumFunction)(HKEY, DWORD, LPSTR, LPDWORD, LPDWORD, LPDWORD, LPBYTE, LPDWORD);
-typedef LONG(WINAPI* InfoFunction)(HKEY, LPSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD, LPDWORD,
-                                   LPDWORD, LPDWORD, LPDWORD, LPDWORD, PFILETIME);
 void* g_query = NULL;
 void* g_enum = NULL;
 void* g_info = NULL;
@@ -24,7 +20,8 @@ LONG WINAPI CountQuery(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LP
     LONG status = g_active->before_query(key, name, data != NULL);
     if (status != ERROR_SUCCESS) return status;
   }
-  return reinterpret_cast<QueryFunction>(g_query)(key, name, reserved, type, data, size);
+  return reinterpret_cast<decltype(&RegQueryValueExA)>(g_query)(key, name, reserved, type, data,
+                                                                size);
 }
 
 LONG WINAPI CountEnum(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD reserved,
@@ -34,8 +31,8 @@ LONG WINAPI CountEnum(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDW
     LONG status = g_active->before_enum(key, index);
     if (status != ERROR_SUCCESS) return status;
   }
-  return reinterpret_cast<EnumFunction>(g_enum)(key, index, name, name_size, reserved, type, data,
-                                                size);
+  return reinterpret_cast<decltype(&RegEnumValueA)>(g_enum)(key, index, name, name_size, reserved,
+                                                            type, data, size);
 }
 
 LONG WINAPI CountInfo(HKEY key, LPSTR class_name, LPDWORD class_size, LPDWORD reserved,
@@ -47,9 +44,9 @@ LONG WINAPI CountInfo(HKEY key, LPSTR class_name, LPDWORD class_size, LPDWORD re
     LONG status = g_active->before_info(key);
     if (status != ERROR_SUCCESS) return status;
   }
-  return reinterpret_cast<InfoFunction>(g_info)(key, class_name, class_size, reserved, subkeys,
-                                                subkey_length, class_length, values,
-                                                value_name_length, value_length, security, written);
+  return reinterpret_cast<decltype(&RegQueryInfoKeyA)>(g_info)(
+      key, class_name, class_size, reserved, subkeys, subkey_length, class_length, values,
+      value_name_length, value_length, security, written);
 }
 
 }  // namespace
