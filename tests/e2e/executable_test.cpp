@@ -9,20 +9,9 @@
 
 #include "gtest/gtest.h"
 #include "tests/e2e/message_box_watcher.h"
+#include "tests/support/fixtures.h"
 
 namespace {
-
-std::string ReadWholeFile(const std::string& path) {
-  std::string content;
-  HANDLE file =
-      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-  if (file == INVALID_HANDLE_VALUE) return content;
-  char chunk[4096];
-  DWORD got = 0;
-  while (ReadFile(file, chunk, sizeof chunk, &got, NULL) && got > 0) content.append(chunk, got);
-  CloseHandle(file);
-  return content;
-}
 
 std::string Upper(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
@@ -37,7 +26,8 @@ class PatcherImage : public ::testing::Test {
     const std::string patcher = e2e::PatcherUnderTest(PATCHER_EXE);
     RecordProperty("patcher", patcher);
     name_ = patcher.substr(patcher.find_last_of("\\/") + 1);
-    bytes_ = ReadWholeFile(patcher);
+    bytes_ = testing_support::ReadWholeFile(patcher);
+    ASSERT_NE(std::string(testing_support::kMissing), bytes_) << patcher << " cannot be read";
     ASSERT_GT(bytes_.size(), sizeof(IMAGE_DOS_HEADER));
     const IMAGE_DOS_HEADER* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(bytes_.data());
     ASSERT_EQ(IMAGE_DOS_SIGNATURE, dos->e_magic);

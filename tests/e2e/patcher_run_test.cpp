@@ -37,17 +37,17 @@ const char kUserConfigUpdated[] =
     "SkinConfig3=res\\skinCorC.ini\r\n";
 
 // One installation folder of a scenario, relative to the test's tree.
-struct Target {
+struct InstallFolder {
   const char* folder;
   int skins;                  // the first this many of the four skin files exist
   const char* config_before;  // null: no config.ini
   const char* config_after;   // kMissing: the run must leave none
 };
 
-struct Scenario {
+struct PatcherRun {
   const char* name;
   bool installed;  // the product's record exists
-  std::vector<Target> targets;
+  std::vector<InstallFolder> targets;
   const char* message;
   bool relative = false;  // the record names the folders relative to the tree
   bool busy = false;      // another program holds the first config.ini for 500 ms
@@ -74,17 +74,7 @@ std::map<std::string, std::string> Snapshot(const std::string& root,
       std::map<std::string, std::string> inner = Snapshot(root, path);
       state.insert(inner.begin(), inner.end());
     } else {
-      HANDLE file = CreateFileA((root + "\\" + path).c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
-                                OPEN_EXISTING, 0, NULL);
-      std::string content;
-      char chunk[4096];
-      DWORD got = 0;
-      while (file != INVALID_HANDLE_VALUE && ReadFile(file, chunk, sizeof chunk, &got, NULL) &&
-             got > 0) {
-        content.append(chunk, got);
-      }
-      if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-      state[path] = std::string(stamp) + content;
+      state[path] = std::string(stamp) + testing_support::ReadWholeFile(root + "\\" + path);
     }
   } while (FindNextFileA(search, &found));
   FindClose(search);
@@ -122,7 +112,7 @@ TEST_F(EndToEndRun, EachScenarioShowsItsMessageWritesOnlyTargetConfigsAndExitsZe
   const std::string three_skins = testing_support::UpdatedConfig(0x7);
   const char* const kFreshConfig = fresh.c_str();
   const char* const kThreeSkinsConfig = three_skins.c_str();
-  const Scenario scenarios[] = {
+  const PatcherRun scenarios[] = {
       {"not installed", false, {{"App", 4, kUserConfig, kUserConfig}}, kNotInstalled},
       {"full success, config created", true, {{"App", 4, nullptr, kFreshConfig}}, kSuccess},
       {"full success, user config kept",
@@ -158,12 +148,12 @@ TEST_F(EndToEndRun, EachScenarioShowsItsMessageWritesOnlyTargetConfigsAndExitsZe
   };
   const std::string patcher = e2e::PatcherUnderTest(PATCHER_EXE);
   RecordProperty("patcher", patcher);
-  for (const Scenario& s : scenarios) {
+  for (const PatcherRun& s : scenarios) {
     SCOPED_TRACE(s.name);
     testing_support::RemoveVarnexKey();
     testing_support::TempTree tree;
     std::vector<std::string> target_values;
-    for (const Target& t : s.targets) {
+    for (const InstallFolder& t : s.targets) {
       std::vector<std::string> skins(AllSkins().begin(), AllSkins().begin() + t.skins);
       tree.MakeInstall(t.folder, skins);
       if (t.config_before != nullptr) {
@@ -209,7 +199,7 @@ TEST_F(EndToEndRun, EachScenarioShowsItsMessageWritesOnlyTargetConfigsAndExitsZe
     EXPECT_FALSE(box.has_owner) << Describe(box);
 
     std::set<std::string> expected_changes;
-    for (const Target& t : s.targets) {
+    for (const InstallFolder& t : s.targets) {
       std::string config = std::string(t.folder) + "\\Bin\\config.ini";
       EXPECT_EQ(t.config_after, tree.ReadFile(config)) << config;
       if (t.config_before == nullptr ? t.config_after != std::string(kMissing)

@@ -15,12 +15,12 @@ namespace proof {
 // character (dbcs); the target fails unless what is left is a full path (an
 // ASCII letter, ':' and then '\', '/' or nothing; or two leading separators);
 // else the callback gets the directory and directory + "\Bin\config.ini".
-struct Expected {
+struct TargetOutcome {
   bool called;
   std::string directory;
   std::string config_path;
 };
-Expected ExpectedTarget(const std::string& stored, bool dbcs);
+TargetOutcome ExpectedTarget(const std::string& stored, bool dbcs);
 
 }  // namespace proof
 
