@@ -3,9 +3,13 @@
 // command line, so the runtime's start-up code would be most of the program.
 #include <windows.h>
 
-// The entry the linker gives a GUI executable. It ends the process itself
-// because returning would end only this thread.
+#include "driver/dll_search.h"
+
+// The entry the linker gives a GUI executable. Before anything can load a
+// DLL (the message box does), the search leaves the program's own folder. It
+// ends the process itself because returning would end only this thread.
 extern "C" __attribute__((force_align_arg_pointer)) void WinMainCRTStartup() {
+  RestrictDllSearch();
   static char no_arguments[] = "";
   ExitProcess(
       static_cast<UINT>(WinMain(GetModuleHandleA(NULL), NULL, no_arguments, SW_SHOWDEFAULT)));
