@@ -90,10 +90,11 @@ std::string MarkingEnvironment(const std::string& mark) {
 // image_name, as Windows does for every DLL that is not a KnownDLL: a file of
 // that name in the program's folder before the system's. Wine's default, its
 // builtin copy wherever such a file lies, would hide a program that searches
-// where it should not. Wine takes a child's WINE* variables from its parent's
-// Unix environment, never from the block CreateProcessA gives, so the
-// override is Wine's per-program registry key, made here and removed after.
-// On Windows it does nothing.
+// where it should not. A WINEDLLOVERRIDES in the environment block given to
+// CreateProcessA changes nothing under Wine 8 (measured: the child's WINE*
+// variables are its parent's Unix ones), so the override is Wine's
+// per-program registry key, made here and removed after. On Windows it does
+// nothing.
 class UxthemeNativeFirst {
  public:
   explicit UxthemeNativeFirst(const std::string& image_name)
@@ -116,9 +117,8 @@ class UxthemeNativeFirst {
   }
   ~UxthemeNativeFirst() {
     if (!under_wine_) return;
-    SHDeleteKeyA(HKEY_CURRENT_USER, key_.c_str());
-    // Refused while it holds another program's key.
-    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults");
+    RegDeleteTreeA(HKEY_CURRENT_USER, key_.c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, key_.c_str());
   }
   UxthemeNativeFirst(const UxthemeNativeFirst&) = delete;
   UxthemeNativeFirst& operator=(const UxthemeNativeFirst&) = delete;
