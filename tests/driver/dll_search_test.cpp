@@ -51,9 +51,10 @@ TEST(DllSearch, LimitedToTheSystemFolderWhereKernelHasTheFunctionElseLeftAsItWas
       {"Vista, or 7 without the update: nothing is called", kLacksIt, 0, ""},
       {"the function refuses", kRefuses, 0, "2048;"},
   };
-  g_real = reinterpret_cast<GetProcAddressFunction>(testing_support::RedirectImport(
-      "kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(ForwardGetProcAddress)));
-  ASSERT_NE(nullptr, g_real);
+  testing_support::RedirectedImports redirected(
+      {{"kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(ForwardGetProcAddress),
+        reinterpret_cast<void**>(&g_real)}});
+  ASSERT_TRUE(redirected.installed());
   for (const auto& row : rows) {
     g_kernel = row.kernel;
     g_asked.clear();
@@ -62,8 +63,6 @@ TEST(DllSearch, LimitedToTheSystemFolderWhereKernelHasTheFunctionElseLeftAsItWas
     EXPECT_EQ("kernel32 SetDefaultDllDirectories;", g_asked) << row.name;
     EXPECT_EQ(row.flags, g_flags) << row.name << " (LOAD_LIBRARY_SEARCH_SYSTEM32 is 2048)";
   }
-  testing_support::RedirectImport("kernel32.dll", "GetProcAddress",
-                                  reinterpret_cast<void*>(g_real));
 }
 
 }  // namespace
