@@ -170,7 +170,8 @@ TEST_F(ExecutableImage, EachProgramKeepsTheLoadersHardeningAndAsksForWindowsVist
   GetModuleFileNameA(NULL, self, sizeof self);
   const std::string testguard = e2e::BesideThisProgram("testguard.exe");
   const std::pair<std::string, std::string> programs[] = {
-      {name_, bytes_}, {self, testing_support::ReadWholeFile(self)},
+      {name_, bytes_},
+      {self, testing_support::ReadWholeFile(self)},
       {testguard, testing_support::ReadWholeFile(testguard)}};
   for (const auto& program : programs) {
     const IMAGE_NT_HEADERS32* nt = NtHeaders(program.second);
