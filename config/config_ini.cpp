@@ -53,7 +53,7 @@ int ConfigIni::ApplyUpdate(const char* directory) {
 }
 
 int UpdateTargetConfig(const char* directory, const char* config_path, void* context) {
-  if (config_path == NULL || context == NULL) return 0;
+  if (directory == NULL || config_path == NULL || context == NULL) return 0;
   // SetPath would cut a longer path and send every value to another file.
   if (lstrlenA(config_path) >= MAX_PATH) return 0;
   // Clears read-only, hidden and system marks; a missing file is created later.

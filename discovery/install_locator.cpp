@@ -13,133 +13,64 @@ const char kCountName[] = "TargetNum";
 const char kTargetPrefix[] = "Target";
 const char kConfigSuffix[] = "\\Bin\\config.ini";
 
-// What one step of the walk found: at an index, or at the end of the indices.
-enum WalkStep {
-  kTargetUpdated,
-  kTargetFailed,
-  kTargetSkipped,
-  kTargetAbsent,
-  kNoIndexLeft,
-  // The indices left could not be listed: the rest of the walk is unknown.
-  kIndicesUnknown
-};
+// What the walk found at one index.
+enum WalkStep { kTargetUpdated, kTargetFailed, kTargetSkipped, kTargetAbsent };
 
-// The one place where a step meets the run's result. Returns 0 once the walk
-// is over: a failed target or an unknown rest fails the run whatever came
-// before, an updated target makes it a success unless a later one fails.
-int Tally(WalkStep step, int* result) {
-  switch (step) {
-    case kTargetUpdated:
-      *result = kRunUpdated;
-      return 1;
-    case kTargetSkipped:
-    case kTargetAbsent:
-      return 1;
-    case kNoIndexLeft:
-      return 0;
-    default:
-      *result = kRunFailed;
-      return 0;
+// How many values the record holds, or MAXDWORD when the walk cannot list
+// them by name (a prefix that is not ASCII) or the count fails: the walk
+// then stays index by index, slow but not wrong.
+DWORD ListableValues(HKEY record, const char* prefix) {
+  DWORD values = 0;
+  if (!IsAscii(prefix) || RegQueryInfoKeyA(record, NULL, NULL, NULL, NULL, NULL, NULL, &values,
+                                           NULL, NULL, NULL, NULL) != ERROR_SUCCESS) {
+    return MAXDWORD;
   }
+  return values;
 }
 
-// The indices below `end` that the walk visits, ascending: every one in turn
-// while the record holds a value at each. A count may be far larger than the
-// record (up to two billion queries): at the first missing index, once the
-// indices left outnumber the record's values, one pass over those values
-// tells which indices are worth a query.
-class TargetIndexSource {
- public:
-  TargetIndexSource(HKEY record, const char* prefix, int end)
-      : record_(record),
-        prefix_(prefix),
-        end_(end),
-        next_(0),
-        gap_seen_(0),
-        listed_(0),
-        unknown_(0),
-        at_(0) {}
-  virtual ~TargetIndexSource() {}
-
-  // Sets *index to the next index to visit and returns 1, or returns 0 when
-  // none is left. `absent`: the index given last held no value.
-  int Next(int absent, int* index) {
-    if (!listed_ && absent && !gap_seen_) {
-      // Only the first gap decides: past it the indices left only shrink.
-      gap_seen_ = 1;
-      DWORD values = ListableValues();
-      if (static_cast<DWORD>(end_ - next_) > values) {
-        listed_ = 1;
-        unknown_ = !Collect(next_ - 1, values);
-      }
-    }
-    if (listed_) {
-      if (unknown_ || at_ == list_.size()) return 0;
-      *index = list_.at(at_++);
-      return 1;
-    }
-    if (next_ >= end_) return 0;
-    *index = next_++;
-    return 1;
+// Lists into `list` the indices in (after, end) at which the record holds a
+// REG_SZ value named as the walk names its targets, from one pass over its
+// values and with room for `capacity` of them. Returns 1 when the list is
+// complete; 0 when there is no memory for it, the record holds more values
+// than that or they cannot be listed to the end. The names are only
+// candidates: each is read again by its own spelling before use, so a name
+// that merely looks like one in the ANSI code page (a best-fit conversion)
+// does no harm.
+int ListTargets(HKEY record, const char* prefix, int after, int end, DWORD capacity,
+                TargetIndexList* list) {
+  if (!list->Reserve(capacity)) return 0;
+  for (DWORD index = 0;; ++index) {
+    char name[kValueNameSize];
+    DWORD name_size = sizeof name;
+    DWORD type = 0;
+    LONG status = RegEnumValueA(record, index, name, &name_size, NULL, &type, NULL, NULL);
+    if (status == ERROR_NO_MORE_ITEMS) break;
+    // A name too long for the buffer cannot be one of ours.
+    if (status == ERROR_MORE_DATA) continue;
+    if (status != ERROR_SUCCESS) return 0;
+    // The walk skips every other type unread, so the list need not hold it.
+    if (type != REG_SZ) continue;
+    int target = TargetIndexOf(name, prefix);
+    if (target <= after || target >= end) continue;
+    if (!list->Add(target)) return 0;
   }
+  // The registry promises no order (Wine sorts names as text: Target10
+  // before Target2).
+  list->SortUnique();
+  return 1;
+}
 
-  // Why Next gave no index: the end, or a rest that could not be listed.
-  WalkStep End() const { return unknown_ ? kIndicesUnknown : kNoIndexLeft; }
-
- private:
-  // How many values the record holds, or MAXDWORD when the walk cannot list
-  // them by name (a prefix that is not ASCII) or the count fails: the walk
-  // then stays index by index, slow but not wrong.
-  DWORD ListableValues() const {
-    DWORD values = 0;
-    if (!IsAscii(prefix_) || RegQueryInfoKeyA(record_, NULL, NULL, NULL, NULL, NULL, NULL, &values,
-                                              NULL, NULL, NULL, NULL) != ERROR_SUCCESS) {
-      return MAXDWORD;
-    }
-    return values;
-  }
-
-  // Lists the indices in (after, end_) at which the record holds a REG_SZ
-  // value named as the walk names its targets, from one pass over its values
-  // and with room for `capacity` of them. Returns 1 when the list is
-  // complete; 0 when there is no memory for it, the record holds more values
-  // than that or they cannot be listed to the end. The names are only
-  // candidates: each is read again by its own spelling before use, so a name
-  // that merely looks like one in the ANSI code page (a best-fit conversion)
-  // does no harm.
-  int Collect(int after, DWORD capacity) {
-    if (!list_.Reserve(capacity)) return 0;
-    for (DWORD index = 0;; ++index) {
-      char name[kValueNameSize];
-      DWORD name_size = sizeof name;
-      DWORD type = 0;
-      LONG status = RegEnumValueA(record_, index, name, &name_size, NULL, &type, NULL, NULL);
-      if (status == ERROR_NO_MORE_ITEMS) break;
-      // A name too long for the buffer cannot be one of ours.
-      if (status == ERROR_MORE_DATA) continue;
-      if (status != ERROR_SUCCESS) return 0;
-      // The walk skips every other type unread, so the list need not hold it.
-      if (type != REG_SZ) continue;
-      int target = TargetIndexOf(name, prefix_);
-      if (target <= after || target >= end_) continue;
-      if (!list_.Add(target)) return 0;
-    }
-    // The registry promises no order (Wine sorts names as text: Target10
-    // before Target2).
-    list_.SortUnique();
-    return 1;
-  }
-
-  HKEY record_;
-  const char* prefix_;
-  int end_;
-  int next_;
-  int gap_seen_;
-  int listed_;
-  int unknown_;
-  DWORD at_;
-  TargetIndexList list_;
-};
+// Called at each index that held no value, `gap`. At the first, where the
+// indices left outnumber the record's values, one pass over those tells which
+// indices are worth a query, and only those are visited from then on.
+// Returns 0 when they could not be listed, else 1.
+int ListPastFirstGap(HKEY record, const char* prefix, int gap, int end,
+                     TargetIndexSource* indices) {
+  DWORD left = indices->Gap();
+  if (left == 0) return 1;
+  DWORD values = ListableValues(record, prefix);
+  return left <= values || ListTargets(record, prefix, gap, end, values, indices->ListInstead());
+}
 
 // Reads the value prefix<index> of the open record and, when it is a
 // non-empty REG_SZ, cleans it and processes it with ProcessTarget.
@@ -229,13 +160,20 @@ int InstallLocator::ForEachTarget(const char* record_path, const char* count_nam
     return kNotInstalled;
   }
   // A count of 0x80000000 or more is negative: no index lies below it.
-  TargetIndexSource indices(record, prefix, static_cast<int>(count));
+  const int end = static_cast<int>(count);
+  TargetIndexSource indices(end);
   int result = kRunFailed;
-  int index = 0;
-  for (WalkStep step = kTargetSkipped; Tally(step, &result);) {
-    step = indices.Next(step == kTargetAbsent, &index)
-               ? VisitTarget(this, record, prefix, index, callback, context)
-               : indices.End();
+  for (int index = 0; indices.Next(&index);) {
+    WalkStep step = VisitTarget(this, record, prefix, index, callback, context);
+    // A rest that cannot be listed is unknown: the run fails, whatever came before.
+    if (step == kTargetAbsent && !ListPastFirstGap(record, prefix, index, end, &indices)) {
+      step = kTargetFailed;
+    }
+    if (step == kTargetFailed) {
+      result = kRunFailed;
+      break;
+    }
+    if (step == kTargetUpdated) result = kRunUpdated;
   }
   RegCloseKey(record);
   return result;

@@ -103,3 +103,25 @@ void TargetIndexList::SortUnique() {
   }
   size_ = kept;
 }
+
+int TargetIndexSource::Next(int* index) {
+  if (listed_) {
+    if (at_ == list_.size()) return 0;
+    *index = list_.at(at_++);
+    return 1;
+  }
+  if (next_ >= end_) return 0;
+  *index = next_++;
+  return 1;
+}
+
+DWORD TargetIndexSource::Gap() {
+  if (gap_seen_) return 0;
+  gap_seen_ = 1;
+  return static_cast<DWORD>(end_ - next_);
+}
+
+TargetIndexList* TargetIndexSource::ListInstead() {
+  listed_ = 1;
+  return &list_;
+}

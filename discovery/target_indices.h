@@ -1,6 +1,7 @@
 // The walk's pure pieces, kept apart from the registry so that each can be
 // tested alone: how a value name spells a target's index, the list of the
-// indices a record holds, and which directory texts are full paths.
+// indices a record holds, the order in which the walk visits indices, and
+// which directory texts are full paths.
 #ifndef DISCOVERY_TARGET_INDICES_H_
 #define DISCOVERY_TARGET_INDICES_H_
 
@@ -48,6 +49,39 @@ class TargetIndexList {
   int* indices_;
   DWORD capacity_;
   DWORD size_;
+};
+
+// The indices below `end` that the walk visits, ascending: each in turn until
+// the first that holds no value (the first gap). Past it the walk may list
+// the record's values once instead, and then visits only the indices listed:
+// a count may be far larger than the record (up to two billion queries).
+class TargetIndexSource {
+ public:
+  explicit TargetIndexSource(int end) : end_(end), next_(0), gap_seen_(0), listed_(0), at_(0) {}
+  virtual ~TargetIndexSource() {}
+
+  // Sets *index to the next index to visit and returns 1, or returns 0 when
+  // none is left. An end of 0 or less gives none.
+  int Next(int* index);
+  // Tells that the index given last held no value. Returns how many indices
+  // are left past it when it is the first gap, else 0: only the first gap
+  // decides, since past it the indices left only shrink.
+  DWORD Gap();
+  // From now on Next gives the indices of the list returned, and no other.
+  // The caller fills it (ascending, each once, all past the gap) before the
+  // next call of Next.
+  TargetIndexList* ListInstead();
+
+  TargetIndexSource(const TargetIndexSource&) = delete;
+  TargetIndexSource& operator=(const TargetIndexSource&) = delete;
+
+ private:
+  int end_;
+  int next_;
+  int gap_seen_;
+  int listed_;
+  DWORD at_;
+  TargetIndexList list_;
 };
 
 #endif  // DISCOVERY_TARGET_INDICES_H_

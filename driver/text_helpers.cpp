@@ -24,7 +24,11 @@ void ReleaseBlock(void* block) {
   ++g_released;
 }
 
-void FailAllocation(long nth) { g_fail_countdown = nth > 0 ? nth : 0; }
+long FailAllocation(long nth) {
+  long left = g_fail_countdown;
+  g_fail_countdown = nth > 0 ? nth : 0;
+  return left;
+}
 long AllocatedBlocks() { return g_allocated; }
 long ReleasedBlocks() { return g_released; }
 

@@ -34,9 +34,11 @@ void* AllocBlock(size_t size);
 void ReleaseBlock(void* block);
 
 // Test hook for allocation failures. FailAllocation(n) makes the n-th call of
-// AllocBlock from now fail (1 = the next one); 0 turns the hook off. The
-// counters tell how many blocks were handed out and released since start.
-void FailAllocation(long nth);
+// AllocBlock from now fail (1 = the next one); 0 turns the hook off. Returns
+// how many calls the countdown it replaces still had to go: 0 once that one
+// fired, or when none was set. The counters tell how many blocks were handed
+// out and released since start.
+long FailAllocation(long nth);
 long AllocatedBlocks();
 long ReleasedBlocks();
 

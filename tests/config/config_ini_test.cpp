@@ -52,13 +52,6 @@ DWORD Attributes(const TempTree& tree, const std::string& relative) {
   return GetFileAttributesA(tree.Path(relative).c_str());
 }
 
-// Creates a folder of any length below MAX_PATH (CreateDirectoryA stops at 248).
-void MakeLongDir(const std::string& path) {
-  wchar_t wide[MAX_PATH + 8] = L"\\\\?\\";
-  MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide + 4, MAX_PATH);
-  ASSERT_TRUE(CreateDirectoryW(wide, NULL)) << path;
-}
-
 // Remembers the paths it is pointed at; the update must reach it through the
 // virtual table.
 class RecordingConfig : public ConfigIni {
@@ -74,7 +67,7 @@ TEST(UpdateTarget, FreshInstallGetsEverySettingAndSkinInOrder) {
   TempTree tree;
   tree.MakeInstall("App", AllSkins());
   ConfigIni config;
-  EXPECT_NE(0, UpdateTargetConfig(tree.Path("App").c_str(), tree.Path(kConfig).c_str(), &config));
+  EXPECT_EQ(1, UpdateTargetConfig(tree.Path("App").c_str(), tree.Path(kConfig).c_str(), &config));
   EXPECT_EQ(UpdatedConfig(testing_support::kAllSkins), tree.ReadFile(kConfig));
   for (const std::string& skin : AllSkins()) {
     EXPECT_EQ("[Skin]\r\nName=" + skin + "\r\n", tree.ReadFile("App\\Bin\\Res\\" + skin)) << skin;
@@ -105,7 +98,7 @@ TEST(ConfigUpdate, SkinPresenceDecidesEntriesAndResult) {
     ConfigIni config;
     config.SetPath(tree.Path(kConfig).c_str());
     int result = config.ApplyUpdate(tree.Path("App").c_str());
-    EXPECT_EQ(c.succeeds, result != 0) << c.skins;
+    EXPECT_EQ(c.succeeds ? 1 : 0, result) << c.skins;
     // The value is spelled as in the table, whatever the name found on disk.
     EXPECT_EQ(UpdatedConfig(c.entries), tree.ReadFile(kConfig)) << c.skins;
   }
@@ -117,97 +110,105 @@ const int kWriteCount = testing_support::kUpdateWriteCount;
 
 // What the forwarders below do for one row: write w (in kUpdateWrites' order)
 // is refused with errors[w] for its first refusals[w] tries (-1: always; 0:
-// never); every other try goes through. Sleeping advances a clock of their
-// own, so a wait is measured exactly and costs no time.
+// never); every other try goes through. Sleeping, and each try by try_cost,
+// advance a clock of their own, so a wait is measured exactly and costs no
+// time.
 struct Refusals {
   int refusals[kWriteCount];
   DWORD errors[kWriteCount];
   DWORD clock;
+  DWORD try_cost;
   std::vector<std::string> tries;  // the key of every write tried, in order
   std::vector<DWORD> slept;        // each pause asked for
-} g_refusals;
-typedef BOOL(WINAPI* WriteFunction)(LPCSTR, LPCSTR, LPCSTR, LPCSTR);
-WriteFunction g_real_write = NULL;
+};
+
+void* g_real_write = NULL;
+void* g_real_sleep = NULL;
+void* g_real_clock = NULL;
+Refusals* g_active = NULL;  // the Refusals of the RefusedWrites that exists
 
 BOOL WINAPI RefusingWrite(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
-  Refusals& r = g_refusals;
-  r.tries.push_back(key);
-  int tried = static_cast<int>(std::count(r.tries.begin(), r.tries.end(), key));
-  for (int w = 0; w < kWriteCount; ++w) {
-    if (lstrcmpA(kUpdateWrites[w].key, key) != 0 || r.refusals[w] == 0) continue;
-    if (r.refusals[w] < 0 || tried <= r.refusals[w]) {
-      SetLastError(r.errors[w]);
-      return FALSE;
+  Refusals* r = g_active;
+  if (r != NULL) {
+    r->clock += r->try_cost;
+    r->tries.push_back(key);
+    int tried = static_cast<int>(std::count(r->tries.begin(), r->tries.end(), key));
+    for (int w = 0; w < kWriteCount; ++w) {
+      if (lstrcmpA(kUpdateWrites[w].key, key) != 0 || r->refusals[w] == 0) continue;
+      if (r->refusals[w] < 0 || tried <= r->refusals[w]) {
+        SetLastError(r->errors[w]);
+        return FALSE;
+      }
     }
   }
-  return g_real_write(section, key, value, file);
+  return reinterpret_cast<decltype(&WritePrivateProfileStringA)>(g_real_write)(section, key, value,
+                                                                               file);
 }
 VOID WINAPI CountedPause(DWORD milliseconds) {
-  g_refusals.slept.push_back(milliseconds);
-  g_refusals.clock += milliseconds;
+  if (g_active == NULL) return reinterpret_cast<decltype(&Sleep)>(g_real_sleep)(milliseconds);
+  g_active->slept.push_back(milliseconds);
+  g_active->clock += milliseconds;
 }
-DWORD WINAPI OwnClock() { return g_refusals.clock; }
+DWORD WINAPI OwnClock() {
+  return g_active != NULL ? g_active->clock
+                          : reinterpret_cast<decltype(&GetTickCount)>(g_real_clock)();
+}
 
 // Points this program's import entries for the profile write, Sleep and
-// GetTickCount at the forwarders above while it exists.
+// GetTickCount at the forwarders above while it exists; they act on, and
+// record into, its copy of the Refusals. One at a time.
 class RefusedWrites {
  public:
-  explicit RefusedWrites(const Refusals& refusals) {
-    g_refusals = refusals;
-    for (Entry& e : entries_) {
-      e.real = testing_support::RedirectImport("kernel32.dll", e.name, e.forwarder);
-    }
-    g_real_write = reinterpret_cast<WriteFunction>(entries_[0].real);
+  explicit RefusedWrites(const Refusals& refusals)
+      : refusals_(refusals),
+        imports_(
+            {{"kernel32.dll", "WritePrivateProfileStringA", reinterpret_cast<void*>(RefusingWrite),
+              &g_real_write},
+             {"kernel32.dll", "Sleep", reinterpret_cast<void*>(CountedPause), &g_real_sleep},
+             {"kernel32.dll", "GetTickCount", reinterpret_cast<void*>(OwnClock), &g_real_clock}}) {
+    g_active = &refusals_;
   }
-  ~RefusedWrites() {
-    for (Entry& e : entries_) {
-      if (e.real != NULL) testing_support::RedirectImport("kernel32.dll", e.name, e.real);
-    }
-  }
+  ~RefusedWrites() { g_active = NULL; }
   RefusedWrites(const RefusedWrites&) = delete;
   RefusedWrites& operator=(const RefusedWrites&) = delete;
 
-  bool installed() const {
-    return entries_[0].real != NULL && entries_[1].real != NULL && entries_[2].real != NULL;
-  }
+  bool installed() const { return imports_.installed(); }
+  const Refusals& refusals() const { return refusals_; }
 
  private:
-  struct Entry {
-    const char* name;  // cppcheck-suppress unusedStructMember
-    void* forwarder;   // cppcheck-suppress unusedStructMember
-    void* real;
-  } entries_[3] = {
-      {"WritePrivateProfileStringA", reinterpret_cast<void*>(RefusingWrite), NULL},
-      {"Sleep", reinterpret_cast<void*>(CountedPause), NULL},
-      {"GetTickCount", reinterpret_cast<void*>(OwnClock), NULL},
-  };
+  Refusals refusals_;
+  testing_support::RedirectedImports imports_;
 };
 
 // The rule for a target whose writes are refused as `r` says, restated here
 // on purpose rather than taken from the code: every write is made, in order.
 // A write refused because the file is held (a sharing or lock violation) is
-// tried again every 50 ms, until 2 s have passed for the target in all: 40
-// pauses. Any other refusal fails the write at once. The target succeeds only
-// when every write landed (all skins are present here).
-struct Expected {
+// tried again after a pause of 50 ms, until 2 s have passed for the target in
+// all; a try and the pause after it count the time they took, and at least
+// the pause. Where less than a pause is left, the last pause is what is left,
+// and one try follows it. Any other refusal fails the write at once. The
+// target succeeds only when every write landed (all skins are present here).
+struct RefusalOutcome {
   int tries[kWriteCount];
-  unsigned landed;  // bit w: write w went through
-  int pauses;
+  unsigned landed;            // bit w: write w went through
+  std::vector<DWORD> pauses;  // each pause asked for, in order
 };
-Expected ExpectedOf(const Refusals& r) {
-  Expected e = {{0}, 0, 0};
-  int pauses_left = 40;
+RefusalOutcome OutcomeOf(const Refusals& r) {
+  RefusalOutcome e = {{0}, 0, {}};
+  DWORD left = 2000;  // of the target's waiting time
   for (int w = 0; w < kWriteCount; ++w) {
-    int refused = r.refusals[w];
     bool busy = r.errors[w] == ERROR_SHARING_VIOLATION || r.errors[w] == ERROR_LOCK_VIOLATION;
-    if (refused != 0 && !busy) refused = -1;  // no waiting: the first refusal fails it
-    int waits = !busy || refused == 0 ? 0
-                : refused < 0         ? pauses_left
-                                      : std::min(refused, pauses_left);
-    e.tries[w] = waits + 1;
-    e.pauses += waits;
-    pauses_left -= waits;
-    if (refused >= 0 && refused <= waits) e.landed |= 1u << w;
+    for (int tried = 1;; ++tried) {
+      e.tries[w] = tried;
+      if (r.refusals[w] >= 0 && tried > r.refusals[w]) {
+        e.landed |= 1u << w;
+        break;
+      }
+      if (!busy || left == 0) break;
+      DWORD pause = std::min<DWORD>(left, 50);
+      e.pauses.push_back(pause);
+      left -= std::min(left, std::max<DWORD>(r.try_cost + pause, 50));
+    }
   }
   return e;
 }
@@ -215,11 +216,13 @@ Expected ExpectedOf(const Refusals& r) {
 TEST(ConfigUpdate, RefusedWritesGiveTheTriesResultAndFileOfTheRule) {
   // The table: each write alone refused in each way; then generated rows that
   // mix kinds and lengths, so that the 2 s run out part way through a write.
+  // Where a try costs more than a pause, less than a pause is left at the end.
   struct Kind {
     const char* name;
     DWORD error;
     int refusals;
     bool to_the_end;  // every write from this one on is refused
+    DWORD try_cost = 0;
   };
   static const Kind kinds[] = {
       {"busy throughout", ERROR_SHARING_VIOLATION, -1, false},
@@ -227,6 +230,8 @@ TEST(ConfigUpdate, RefusedWritesGiveTheTriesResultAndFileOfTheRule) {
       {"access denied", ERROR_ACCESS_DENIED, -1, false},
       {"busy from here to the end", ERROR_SHARING_VIOLATION, -1, true},
       {"locked, then free", ERROR_LOCK_VIOLATION, 1, false},
+      {"busy throughout, tries of 60 ms", ERROR_SHARING_VIOLATION, -1, false, 60},
+      {"busy until the try after a pause of 20 ms", ERROR_SHARING_VIOLATION, 19, false, 60},
   };
   std::vector<std::pair<std::string, Refusals>> rows;
   for (const Kind& kind : kinds) {
@@ -236,6 +241,7 @@ TEST(ConfigUpdate, RefusedWritesGiveTheTriesResultAndFileOfTheRule) {
         r.refusals[w] = kind.refusals;
         r.errors[w] = kind.error;
       }
+      r.try_cost = kind.try_cost;
       rows.push_back({std::string(kind.name) + ", write " + std::to_string(k + 1), r});
     }
   }
@@ -258,27 +264,29 @@ TEST(ConfigUpdate, RefusedWritesGiveTheTriesResultAndFileOfTheRule) {
     const std::string& name = row.first;
     Refusals& given = row.second;
     given.clock = 0xFFFFFF00;  // the tick count wraps during the wait
-    Expected expected = ExpectedOf(given);
+    RefusalOutcome expected = OutcomeOf(given);
     TempTree tree;
     tree.MakeInstall("App", AllSkins());
     int result;
+    Refusals seen;
     {
       RefusedWrites refused(given);
       ASSERT_TRUE(refused.installed());
       result = UpdateTargetConfig(tree.Path("App").c_str(), tree.Path(kConfig).c_str(), &config);
+      seen = refused.refusals();
     }
-    const std::vector<std::string>& tries = g_refusals.tries;
+    const std::vector<std::string>& tries = seen.tries;
     EXPECT_EQ(expected.landed == 0xFFu, result != 0) << name;
     // Every write was made, in order, and tried as often as the rule says.
     std::vector<std::string> order;
     std::unique_copy(tries.begin(), tries.end(), std::back_inserter(order));
-    ASSERT_EQ(static_cast<size_t>(kWriteCount), order.size()) << name;
-    for (int w = 0; w < kWriteCount; ++w) {
+    EXPECT_EQ(static_cast<size_t>(kWriteCount), order.size()) << name;
+    for (int w = 0; w < kWriteCount && w < static_cast<int>(order.size()); ++w) {
       EXPECT_EQ(kUpdateWrites[w].key, order[w]) << name;
       EXPECT_EQ(expected.tries[w], std::count(tries.begin(), tries.end(), order[w]))
           << name << ": write " << w + 1;
     }
-    EXPECT_EQ(std::vector<DWORD>(expected.pauses, 50), g_refusals.slept) << name;
+    EXPECT_EQ(expected.pauses, seen.slept) << name;
     EXPECT_EQ(testing_support::ConfigOfWrites(expected.landed), tree.ReadFile(kConfig)) << name;
   }
 }
@@ -293,9 +301,9 @@ TEST(ConfigUpdate, ProbePathAllocationFailureFailsTheTargetLaterSkinsKeepTheirIn
     bool hits_a_skin = nth >= 1 && nth <= 4;
     long allocated = AllocatedBlocks();
     long released = ReleasedBlocks();
-    FailAllocation(nth);
+    testing_support::FailingAllocation failing(nth, hits_a_skin);
     int result = config.ApplyUpdate(tree.Path("App").c_str());
-    FailAllocation(0);
+    failing.End();
     EXPECT_EQ(!hits_a_skin, result != 0) << nth;
     unsigned entries = hits_a_skin ? 0xFu & ~(1u << (nth - 1)) : 0xFu;
     EXPECT_EQ(UpdatedConfig(entries), tree.ReadFile(kConfig)) << nth;
@@ -322,35 +330,37 @@ TEST(ConfigUpdate, WithoutPathOnlyTheSkinsDecideAndNothingIsWritten) {
   }
 }
 
+// Whichever argument is null, nothing is touched: the file keeps its content
+// and its marks, and the ConfigIni keeps the path it had.
 TEST(UpdateTarget, NullArgumentsFailAndLeaveTheConfigAsItWas) {
   static const struct {
     const char* name;
     bool directory, config_path, context;
-    bool attributes_kept;  // a null directory is found only after the reset
   } cases[] = {
-      {"no config path", true, false, true, true},
-      {"no context", true, true, false, true},
-      {"no directory", false, true, true, false},
+      {"no config path", true, false, true},
+      {"no context", true, true, false},
+      {"no directory", false, true, true},
   };
   for (const auto& c : cases) {
     TempTree tree;
     tree.MakeInstall("App", AllSkins());
-    const std::string poison = "[Skin Infor]\r\nUIStyleFlag=7\r\n";
-    tree.WriteFile(kConfig, poison);
-    SetFileAttributesA(tree.Path(kConfig).c_str(), FILE_ATTRIBUTE_HIDDEN);
+    const std::string user_config = "[Skin Infor]\r\nUIStyleFlag=7\r\n";
+    tree.WriteFile(kConfig, user_config);
+    ASSERT_TRUE(SetFileAttributesA(tree.Path(kConfig).c_str(), FILE_ATTRIBUTE_HIDDEN)) << c.name;
     std::string directory = tree.Path("App");
     std::string config_path = tree.Path(kConfig);
-    ConfigIni config;
+    RecordingConfig config;
+    config.SetPath(tree.Path("Previous\\Bin\\config.ini").c_str());
+    config.paths.clear();
     EXPECT_EQ(0, UpdateTargetConfig(c.directory ? directory.c_str() : NULL,
                                     c.config_path ? config_path.c_str() : NULL,
                                     c.context ? &config : NULL))
         << c.name;
-    EXPECT_EQ(poison, tree.ReadFile(kConfig)) << c.name;
-    if (c.attributes_kept) {
-      EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN),
-                Attributes(tree, kConfig) & FILE_ATTRIBUTE_HIDDEN)
-          << c.name;
-    }
+    EXPECT_EQ(user_config, tree.ReadFile(kConfig)) << c.name;
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN), Attributes(tree, kConfig) & kMarks)
+        << c.name;
+    EXPECT_TRUE(config.paths.empty()) << c.name;
+    EXPECT_FALSE(tree.Exists("Previous")) << c.name;
   }
 }
 
@@ -425,7 +435,7 @@ TEST(UpdateTarget, MarkedConfigIsMadeNormalThenUpdated) {
     TempTree tree;
     tree.MakeInstall("App", AllSkins());
     tree.WriteFile(kConfig, "[Setting Infor]\r\nUILangFlag=1\r\n");
-    ASSERT_TRUE(SetFileAttributesA(tree.Path(kConfig).c_str(), mark));
+    ASSERT_TRUE(SetFileAttributesA(tree.Path(kConfig).c_str(), mark)) << mark;
     ASSERT_EQ(mark, Attributes(tree, kConfig) & kMarks) << mark;
     ConfigIni config;
     EXPECT_NE(0, UpdateTargetConfig(tree.Path("App").c_str(), tree.Path(kConfig).c_str(), &config))
@@ -534,10 +544,10 @@ TEST(UpdateTarget, ConfigPathOfMaxPathOrMoreTouchesNothing) {
     std::string base = tree.root() + "\\";
     std::string directory = base + std::string(length - 15 - base.size(), 'd');
     std::string config_path = directory + "\\Bin\\config.ini";
-    ASSERT_EQ(length, config_path.size());
+    ASSERT_EQ(length, config_path.size()) << length;
+    // Past the ANSI folder limit (248 characters): made through the \\?\ form.
     if (directory.size() + 4 < MAX_PATH) {
-      MakeLongDir(directory);
-      MakeLongDir(directory + "\\Bin");
+      ASSERT_TRUE(testing_support::MakeLongDir(directory + "\\Bin")) << length;
     }
     std::string cut = config_path.substr(base.size(), 259 - base.size());
     const std::string cut_poison = "[Cut]\r\nc=1\r\n";

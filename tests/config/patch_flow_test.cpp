@@ -17,18 +17,20 @@ using testing_support::RemoveVarnexKey;
 using testing_support::TempTree;
 using testing_support::UpdatedConfig;
 
-enum Target { kInstall, kNoBin, kConfigFolder, kSkinMissing };
+enum TargetTree { kInstall, kNoBin, kConfigFolder, kSkinMissing };
 enum Outcome { kUpdated, kPartial, kNoBinLeft, kFolderLeft, kUntouched };
 
-const DWORD kPoisonMarks = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
-const char kPoison[] = "[Poison]\r\np=1\r\n";
+using testing_support::kUntouchedConfig;
+
+// Marks a user's file keeps where the run must not reach.
+const DWORD kUntouchedMarks = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
 
 class PatchFlow : public PatcherTest {};
 
 TEST_F(PatchFlow, FirstFailingTargetEndsTheRunAndLaterTargetsStayUntouched) {
   static const struct {
     const char* name;
-    Target targets[3];
+    TargetTree targets[3];
     int run;
     Outcome outcomes[3];
   } cases[] = {
@@ -72,8 +74,8 @@ TEST_F(PatchFlow, FirstFailingTargetEndsTheRunAndLaterTargetsStayUntouched) {
       }
       if (c.targets[i] == kConfigFolder) tree.MakeDir(dir + "\\Bin\\config.ini");
       if (c.outcomes[i] == kUntouched) {
-        tree.WriteFile(dir + "\\Bin\\config.ini", kPoison);
-        SetFileAttributesA(tree.Path(dir + "\\Bin\\config.ini").c_str(), kPoisonMarks);
+        tree.WriteFile(dir + "\\Bin\\config.ini", kUntouchedConfig);
+        SetFileAttributesA(tree.Path(dir + "\\Bin\\config.ini").c_str(), kUntouchedMarks);
       }
     }
     Record record("Quendal");
@@ -105,8 +107,8 @@ TEST_F(PatchFlow, FirstFailingTargetEndsTheRunAndLaterTargetsStayUntouched) {
           EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY) << row;
           break;
         case kUntouched:
-          EXPECT_EQ(kPoison, tree.ReadFile(config_file)) << row;
-          EXPECT_EQ(kPoisonMarks, attributes & kPoisonMarks) << row;
+          EXPECT_EQ(kUntouchedConfig, tree.ReadFile(config_file)) << row;
+          EXPECT_EQ(kUntouchedMarks, attributes & kUntouchedMarks) << row;
           break;
       }
     }

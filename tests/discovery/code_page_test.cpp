@@ -17,8 +17,8 @@
 #include "discovery/install_locator.h"
 #include "driver/text_helpers.h"
 #include "gtest/gtest.h"
-#include "tests/discovery/target_recorder.h"
 #include "tests/support/fixtures.h"
+#include "tests/support/target_recorder.h"
 
 namespace {
 

@@ -177,9 +177,9 @@ TEST_F(RegistryReader, FailedTemporaryBlockReturnsMinusOneAndLeavesTheBuffer) {
   unsigned char area[kRegTextSize];
   memset(area, kPoison, sizeof area);
   long allocated = AllocatedBlocks();
-  FailAllocation(1);
+  testing_support::FailingAllocation failing(1);
   int result = locator.QueryValue(record.key(), "Target0", area, sizeof area);
-  FailAllocation(0);
+  failing.End();
   EXPECT_EQ(-1, result);
   EXPECT_EQ(0u, TouchedPrefix(area, sizeof area));
   EXPECT_EQ(allocated, AllocatedBlocks());

@@ -1,13 +1,18 @@
 // The walk's pure pieces without the registry: which value names spell a
-// target's index, the index list's sort and de-duplication, and which
-// directory texts are full paths. The cheap place for the next edge case.
+// target's index, the index list's sort and de-duplication, the order of the
+// indices visited, and which directory texts are full paths. The cheap place for the next edge
+// case.
 #include "discovery/target_indices.h"
 
+#include <limits.h>
+
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "driver/text_helpers.h"
 #include "gtest/gtest.h"
+#include "tests/support/fixtures.h"
 
 namespace {
 
@@ -81,7 +86,7 @@ TEST(TargetWalkIndices, ListSortsAndKeepsEachIndexOnceTable) {
   };
   for (const auto& c : cases) {
     TargetIndexList list;
-    ASSERT_EQ(1, list.Reserve(static_cast<DWORD>(c.added.size()))) << c.name;
+    EXPECT_EQ(1, list.Reserve(static_cast<DWORD>(c.added.size()))) << c.name;
     for (int index : c.added) EXPECT_EQ(1, list.Add(index)) << c.name;
     list.SortUnique();
     Ints listed;
@@ -111,11 +116,67 @@ TEST(TargetWalkIndices, ListRefusesPastItsCapacityAndReleasesItsBlock) {
   EXPECT_EQ(1, none.Reserve(0));
   EXPECT_EQ(0, none.Add(1));
   TargetIndexList starved;
-  FailAllocation(1);
+  testing_support::FailingAllocation failing(1);
   EXPECT_EQ(0, starved.Reserve(4));
-  FailAllocation(0);
+  failing.End();
   EXPECT_EQ(0, starved.Add(1));
   EXPECT_EQ(0, TargetIndexList().Reserve(MAXDWORD / sizeof(int) + 1));
+}
+
+// The order of the walk's indices: each in turn, the gaps stepped over, and
+// at the first gap (and only there) the choice of a list instead. Each row
+// plays a walk: the indices in `gaps` hold no value, and at `list_at` the
+// walk takes the list `listed`.
+TEST(TargetWalkIndices, SourceGivesEachIndexThenOnlyTheListedOnesTable) {
+  typedef std::vector<int> Ints;
+  static const struct {
+    const char* name;
+    int end;
+    Ints gaps;
+    int list_at;  // -1: no list taken
+    Ints listed;
+    Ints visited;
+    std::vector<DWORD> left;  // Gap()'s answer at each gap, in order
+  } cases[] = {
+      {"no index", 0, {}, -1, {}, {}, {}},
+      {"negative end", INT_MIN, {}, -1, {}, {}, {}},
+      {"every index in turn", 3, {}, -1, {}, {0, 1, 2}, {}},
+      {"gaps stepped over", 5, {1, 3}, -1, {}, {0, 1, 2, 3, 4}, {3, 0}},
+      {"gap at the last index", 3, {2}, -1, {}, {0, 1, 2}, {0}},
+      {"gap at the first index", 4, {0}, -1, {}, {0, 1, 2, 3}, {3}},
+      {"list at the first gap",
+       0x7FFFFFFF,
+       {1},
+       1,
+       {7, 2000000000},
+       {0, 1, 7, 2000000000},
+       {0x7FFFFFFD}},
+      {"empty list ends the walk", 0x7FFFFFFF, {0}, 0, {}, {0}, {0x7FFFFFFE}},
+      {"list up to the top", 0x7FFFFFFF, {0}, 0, {2147483646}, {0, 2147483646}, {0x7FFFFFFE}},
+      {"a listed index without a value decides nothing",
+       100,
+       {2, 5},
+       2,
+       {5, 9},
+       {0, 1, 2, 5, 9},
+       {97, 0}},
+  };
+  for (const auto& c : cases) {
+    TargetIndexSource source(c.end);
+    Ints visited;
+    std::vector<DWORD> left;
+    for (int index = -1; visited.size() < 20 && source.Next(&index);) {
+      visited.push_back(index);
+      if (std::find(c.gaps.begin(), c.gaps.end(), index) == c.gaps.end()) continue;
+      left.push_back(source.Gap());
+      if (index != c.list_at) continue;
+      TargetIndexList* list = source.ListInstead();
+      EXPECT_EQ(1, list->Reserve(static_cast<DWORD>(c.listed.size()))) << c.name;
+      for (int listed : c.listed) EXPECT_EQ(1, list->Add(listed)) << c.name;
+    }
+    EXPECT_EQ(c.visited, visited) << c.name;
+    EXPECT_EQ(c.left, left) << c.name;
+  }
 }
 
 TEST(TargetWalkIndices, FullPathFormsTable) {

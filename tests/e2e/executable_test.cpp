@@ -9,25 +9,36 @@
 
 #include "gtest/gtest.h"
 #include "tests/e2e/message_box_watcher.h"
+#include "tests/support/fixtures.h"
 
 namespace {
-
-std::string ReadWholeFile(const std::string& path) {
-  std::string content;
-  HANDLE file =
-      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-  if (file == INVALID_HANDLE_VALUE) return content;
-  char chunk[4096];
-  DWORD got = 0;
-  while (ReadFile(file, chunk, sizeof chunk, &got, NULL) && got > 0) content.append(chunk, got);
-  CloseHandle(file);
-  return content;
-}
 
 std::string Upper(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
                  [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; });
   return text;
+}
+
+// The headers of a 32-bit image held in bytes, as the loader maps it, or null
+// when bytes hold no such image or its section table lies past their end.
+const IMAGE_NT_HEADERS32* NtHeaders(const std::string& bytes) {
+  if (bytes.size() < sizeof(IMAGE_DOS_HEADER)) return nullptr;
+  const IMAGE_DOS_HEADER* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(bytes.data());
+  if (dos->e_magic != IMAGE_DOS_SIGNATURE || dos->e_lfanew < 0 ||
+      static_cast<size_t>(dos->e_lfanew) + sizeof(IMAGE_NT_HEADERS32) > bytes.size()) {
+    return nullptr;
+  }
+  const IMAGE_NT_HEADERS32* nt =
+      reinterpret_cast<const IMAGE_NT_HEADERS32*>(bytes.data() + dos->e_lfanew);
+  if (nt->Signature != IMAGE_NT_SIGNATURE ||
+      nt->OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR32_MAGIC) {
+    return nullptr;
+  }
+  const size_t sections = reinterpret_cast<const char*>(IMAGE_FIRST_SECTION(nt)) - bytes.data();
+  if (sections + nt->FileHeader.NumberOfSections * sizeof(IMAGE_SECTION_HEADER) > bytes.size()) {
+    return nullptr;
+  }
+  return nt;
 }
 
 // The headers of the image as the loader maps it, read from the file.
@@ -37,13 +48,10 @@ class PatcherImage : public ::testing::Test {
     const std::string patcher = e2e::PatcherUnderTest(PATCHER_EXE);
     RecordProperty("patcher", e2e::Utf8FromAnsi(patcher));
     name_ = patcher.substr(patcher.find_last_of("\\/") + 1);
-    bytes_ = ReadWholeFile(patcher);
-    ASSERT_GT(bytes_.size(), sizeof(IMAGE_DOS_HEADER));
-    const IMAGE_DOS_HEADER* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(bytes_.data());
-    ASSERT_EQ(IMAGE_DOS_SIGNATURE, dos->e_magic);
-    ASSERT_LT(static_cast<size_t>(dos->e_lfanew) + sizeof(IMAGE_NT_HEADERS32), bytes_.size());
-    nt_ = reinterpret_cast<const IMAGE_NT_HEADERS32*>(bytes_.data() + dos->e_lfanew);
-    ASSERT_EQ(IMAGE_NT_SIGNATURE, nt_->Signature);
+    bytes_ = testing_support::ReadWholeFile(patcher);
+    ASSERT_NE(std::string(testing_support::kMissing), bytes_) << patcher << " cannot be read";
+    nt_ = NtHeaders(bytes_);
+    ASSERT_NE(nullptr, nt_) << patcher << " is no 32-bit program";
   }
 
   // File offset of a relative virtual address, or 0 outside every section.
@@ -96,6 +104,84 @@ TEST_F(ExecutableImage, ImportsOnlyKernelUserAndAdvapi) {
   EXPECT_EQ(expected, dlls);
   // Nothing is loaded late behind the loader's back.
   EXPECT_EQ(0u, nt_->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT].Size);
+}
+
+// What the loader and Windows' binary checks (BinSkim) ask of every image
+// that runs as administrator: the patcher, and the kit's programs, run from
+// wherever the kit was unpacked. A base the loader may move (DYNAMIC_BASE,
+// with the relocations that let it), data that is never executed (NX_COMPAT),
+// no exception handler (NO_SEH: nothing in them raises or catches one, and a
+// 32-bit image must say so or carry a SafeSEH table), no section that is both
+// written and executed, and none shared between processes. Subsystem and OS
+// version 6.0, Windows Vista and Server 2008: the oldest Windows that can limit
+// the DLL search (KB2533623); the linker's default would be 4.0.
+TEST_F(ExecutableImage, EachProgramKeepsTheLoadersHardeningAndAsksForWindowsVista) {
+  typedef bool (*Holds)(const IMAGE_NT_HEADERS32&);
+  static const struct {
+    const char* property;
+    Holds holds;
+  } rows[] = {
+      {"DYNAMIC_BASE",
+       [](const IMAGE_NT_HEADERS32& nt) {
+         return (nt.OptionalHeader.DllCharacteristics & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE) != 0;
+       }},
+      {"relocations kept",
+       [](const IMAGE_NT_HEADERS32& nt) {
+         return nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size > 0 &&
+                (nt.FileHeader.Characteristics & IMAGE_FILE_RELOCS_STRIPPED) == 0;
+       }},
+      {"NX_COMPAT",
+       [](const IMAGE_NT_HEADERS32& nt) {
+         return (nt.OptionalHeader.DllCharacteristics & IMAGE_DLLCHARACTERISTICS_NX_COMPAT) != 0;
+       }},
+      {"NO_SEH",
+       [](const IMAGE_NT_HEADERS32& nt) {
+         return (nt.OptionalHeader.DllCharacteristics & IMAGE_DLLCHARACTERISTICS_NO_SEH) != 0;
+       }},
+      {"no section both writable and executable",
+       [](const IMAGE_NT_HEADERS32& nt) {
+         const DWORD both = IMAGE_SCN_MEM_WRITE | IMAGE_SCN_MEM_EXECUTE;
+         const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(&nt);
+         for (WORD i = 0; i < nt.FileHeader.NumberOfSections; ++i, ++section) {
+           if ((section->Characteristics & both) == both) return false;
+         }
+         return true;
+       }},
+      {"no shared section",
+       [](const IMAGE_NT_HEADERS32& nt) {
+         const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(&nt);
+         for (WORD i = 0; i < nt.FileHeader.NumberOfSections; ++i, ++section) {
+           if (section->Characteristics & IMAGE_SCN_MEM_SHARED) return false;
+         }
+         return true;
+       }},
+      {"subsystem version 6.0",
+       [](const IMAGE_NT_HEADERS32& nt) {
+         return nt.OptionalHeader.MajorSubsystemVersion == 6 &&
+                nt.OptionalHeader.MinorSubsystemVersion == 0;
+       }},
+      {"OS version 6.0",
+       [](const IMAGE_NT_HEADERS32& nt) {
+         return nt.OptionalHeader.MajorOperatingSystemVersion == 6 &&
+                nt.OptionalHeader.MinorOperatingSystemVersion == 0;
+       }},
+  };
+  char self[MAX_PATH] = {0};
+  GetModuleFileNameA(NULL, self, sizeof self);
+  const std::string testguard = e2e::BesideThisProgram("testguard.exe");
+  const std::pair<std::string, std::string> programs[] = {
+      {name_, bytes_},
+      {self, testing_support::ReadWholeFile(self)},
+      {testguard, testing_support::ReadWholeFile(testguard)}};
+  for (const auto& program : programs) {
+    const IMAGE_NT_HEADERS32* nt = NtHeaders(program.second);
+    if (nt == nullptr) {
+      ADD_FAILURE() << program.first << " is no 32-bit program";
+      continue;
+    }
+    for (const auto& row : rows)
+      EXPECT_TRUE(row.holds(*nt)) << program.first << ": " << row.property;
+  }
 }
 
 // Windows' installer detection takes a program without a manifest whose file

@@ -91,8 +91,8 @@ bool PressOk(HWND box) {
                       reinterpret_cast<LPARAM>(ok)) != 0;
 }
 
-BoxedRun RunAndAnswer(const std::string& program, const std::string& working_dir,
-                      DWORD timeout_ms) {
+BoxedRun RunAndAnswer(const std::string& program, const std::string& working_dir, DWORD timeout_ms,
+                      const char* environment) {
   BoxedRun run;
   STARTUPINFOA startup;
   ZeroMemory(&startup, sizeof startup);
@@ -100,8 +100,8 @@ BoxedRun RunAndAnswer(const std::string& program, const std::string& working_dir
   PROCESS_INFORMATION process;
   ZeroMemory(&process, sizeof process);
   std::string command = "\"" + program + "\"";
-  if (!CreateProcessA(program.c_str(), &command[0], NULL, NULL, FALSE, 0, NULL, working_dir.c_str(),
-                      &startup, &process)) {
+  if (!CreateProcessA(program.c_str(), &command[0], NULL, NULL, FALSE, 0,
+                      const_cast<char*>(environment), working_dir.c_str(), &startup, &process)) {
     return run;
   }
   run.started = true;

@@ -53,8 +53,12 @@ bool PressOk(HWND box);
 
 // Starts program (a full path) in working_dir, answers each message box it
 // shows with OK after reading it, and waits for it to end. After timeout_ms
-// without an exit the process is terminated and exited stays false.
-BoxedRun RunAndAnswer(const std::string& program, const std::string& working_dir, DWORD timeout_ms);
+// without an exit the process is terminated and exited stays false. The
+// program gets environment (a block as CreateProcessA takes it: NAME=value
+// strings, each with its terminator, then one more), or this process's own
+// environment when it is null.
+BoxedRun RunAndAnswer(const std::string& program, const std::string& working_dir, DWORD timeout_ms,
+                      const char* environment = NULL);
 
 // Full path of a file in the folder of the running executable.
 std::string BesideThisProgram(const char* file_name);

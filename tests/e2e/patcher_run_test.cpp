@@ -1,5 +1,7 @@
 // The real patcher, run as a user runs it: one process, one message box read
 // and answered from here, its exit code, and what it left on disk.
+#include <shlwapi.h>
+#include <string.h>
 #include <windows.h>
 
 #include <map>
@@ -37,20 +39,99 @@ const char kUserConfigUpdated[] =
     "SkinConfig3=res\\skinCorC.ini\r\n";
 
 // One installation folder of a scenario, relative to the test's tree.
-struct Target {
+struct InstallFolder {
   const char* folder;
   int skins;                  // the first this many of the four skin files exist
   const char* config_before;  // null: no config.ini
   const char* config_after;   // kMissing: the run must leave none
 };
 
-struct Scenario {
+struct PatcherRun {
   const char* name;
   bool installed;  // the product's record exists
-  std::vector<Target> targets;
+  std::vector<InstallFolder> targets;
   const char* message;
   bool relative = false;  // the record names the folders relative to the tree
   bool busy = false;      // another program holds the first config.ini for 500 ms
+  bool planted = false;   // run from a folder holding a planted uxtheme.dll, in another
+};
+
+// The planted DLL's mark (tests/planted), in the tree: a file it creates there
+// when a process loads it.
+const char kPlantedMark[] = "planted.mark";
+
+// The planted uxtheme.dll that this program carries as a resource, or "".
+std::string PlantedDll() {
+  HRSRC found = FindResourceA(NULL, "PLANTED_UXTHEME", MAKEINTRESOURCEA(10));  // RT_RCDATA
+  if (found == NULL) return "";
+  const char* bytes = static_cast<const char*>(LockResource(LoadResource(NULL, found)));
+  return bytes == nullptr ? "" : std::string(bytes, SizeofResource(NULL, found));
+}
+
+bool HasName(const char* entry, const char* name) {
+  const int length = lstrlenA(name);
+  return _strnicmp(entry, name, length) == 0 && entry[length] == '=';
+}
+
+// This process's environment with ORVANE_PLANTED_MARK naming mark, as a block
+// for CreateProcessA.
+std::string MarkingEnvironment(const std::string& mark) {
+  std::string block;
+  char* strings = GetEnvironmentStringsA();
+  for (const char* entry = strings; *entry != '\0'; entry += lstrlenA(entry) + 1) {
+    if (!HasName(entry, "ORVANE_PLANTED_MARK")) block.append(entry, lstrlenA(entry) + 1);
+  }
+  FreeEnvironmentStringsA(strings);
+  block += "ORVANE_PLANTED_MARK=" + mark + '\0';
+  return block + '\0';
+}
+
+// While it lives, Wine loads uxtheme.dll native first for the programs named
+// image_name, as Windows does for every DLL that is not a KnownDLL: a file of
+// that name in the program's folder before the system's. Wine's default, its
+// builtin copy wherever such a file lies, would hide a program that searches
+// where it should not. A WINEDLLOVERRIDES in the environment block given to
+// CreateProcessA changes nothing under Wine 8 (measured: the child's WINE*
+// variables are its parent's Unix ones), so the override is Wine's
+// per-program registry key, made here and removed after. On Windows it does
+// nothing.
+class UxthemeNativeFirst {
+ public:
+  explicit UxthemeNativeFirst(const std::string& image_name)
+      : key_("Software\\Wine\\AppDefaults\\" + image_name) {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    if (ntdll == NULL || GetProcAddress(ntdll, "wine_get_version") == NULL) {
+      made_ = true;
+      return;
+    }
+    HKEY key = NULL;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, (key_ + "\\DllOverrides").c_str(), 0, NULL, 0,
+                        KEY_SET_VALUE, NULL, &key, NULL) != ERROR_SUCCESS) {
+      return;
+    }
+    under_wine_ = true;
+    static const char kNativeFirst[] = "native,builtin";
+    made_ = RegSetValueExA(key, "uxtheme", 0, REG_SZ, reinterpret_cast<const BYTE*>(kNativeFirst),
+                           sizeof kNativeFirst) == ERROR_SUCCESS;
+    RegCloseKey(key);
+  }
+  ~UxthemeNativeFirst() {
+    if (!under_wine_) return;
+    RegDeleteTreeA(HKEY_CURRENT_USER, key_.c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, key_.c_str());
+  }
+  UxthemeNativeFirst(const UxthemeNativeFirst&) = delete;
+  UxthemeNativeFirst& operator=(const UxthemeNativeFirst&) = delete;
+
+  // The override holds (or is Windows' own behaviour).
+  bool made() const { return made_; }
+
+ private:
+  // Under HKEY_CURRENT_USER; removed with all it holds, since only the
+  // planted run uses the name.
+  const std::string key_;
+  bool made_ = false;
+  bool under_wine_ = false;
 };
 
 // Every file and folder under root, by relative path, with what identifies
@@ -74,17 +155,7 @@ std::map<std::string, std::string> Snapshot(const std::string& root,
       std::map<std::string, std::string> inner = Snapshot(root, path);
       state.insert(inner.begin(), inner.end());
     } else {
-      HANDLE file = CreateFileA((root + "\\" + path).c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
-                                OPEN_EXISTING, 0, NULL);
-      std::string content;
-      char chunk[4096];
-      DWORD got = 0;
-      while (file != INVALID_HANDLE_VALUE && ReadFile(file, chunk, sizeof chunk, &got, NULL) &&
-             got > 0) {
-        content.append(chunk, got);
-      }
-      if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-      state[path] = std::string(stamp) + content;
+      state[path] = std::string(stamp) + testing_support::ReadWholeFile(root + "\\" + path);
     }
   } while (FindNextFileA(search, &found));
   FindClose(search);
@@ -122,7 +193,7 @@ TEST_F(EndToEndRun, EachScenarioShowsItsMessageWritesOnlyTargetConfigsAndExitsZe
   const std::string three_skins = testing_support::UpdatedConfig(0x7);
   const char* const kFreshConfig = fresh.c_str();
   const char* const kThreeSkinsConfig = three_skins.c_str();
-  const Scenario scenarios[] = {
+  const PatcherRun scenarios[] = {
       {"not installed", false, {{"App", 4, kUserConfig, kUserConfig}}, kNotInstalled},
       {"full success, config created", true, {{"App", 4, nullptr, kFreshConfig}}, kSuccess},
       {"full success, user config kept",
@@ -155,15 +226,32 @@ TEST_F(EndToEndRun, EachScenarioShowsItsMessageWritesOnlyTargetConfigsAndExitsZe
        kSuccess,
        false,
        true},
+      // Downloaded and run as administrator from a folder anyone can write to,
+      // with its working folder on another such folder: neither copy of the
+      // planted uxtheme.dll (which the message box loads by name) may be
+      // loaded. Only uxtheme.dll is planted. Wine's own user32 imports
+      // version.dll, imm32.dll and others statically: told to load those native
+      // first, Wine loads a planted copy before any code of the patcher runs,
+      // where no program can prevent it. On Windows the patcher's three imports
+      // are KnownDLLs, mapped with their own imports from the system folder and
+      // never from the program's; what a program can guard is what is loaded
+      // by name later.
+      {"uxtheme.dll planted beside the patcher and in its working folder",
+       true,
+       {{"App", 4, kUserConfig, kUserConfigUpdated}},
+       kSuccess,
+       false,
+       false,
+       true},
   };
   const std::string patcher = e2e::PatcherUnderTest(PATCHER_EXE);
   RecordProperty("patcher", e2e::Utf8FromAnsi(patcher));
-  for (const Scenario& s : scenarios) {
+  for (const PatcherRun& s : scenarios) {
     SCOPED_TRACE(s.name);
     testing_support::RemoveVarnexKey();
     testing_support::TempTree tree;
     std::vector<std::string> target_values;
-    for (const Target& t : s.targets) {
+    for (const InstallFolder& t : s.targets) {
       std::vector<std::string> skins(AllSkins().begin(), AllSkins().begin() + t.skins);
       tree.MakeInstall(t.folder, skins);
       if (t.config_before != nullptr) {
@@ -178,12 +266,30 @@ TEST_F(EndToEndRun, EachScenarioShowsItsMessageWritesOnlyTargetConfigsAndExitsZe
       Record record("Quendal");
       record.MakeProduct(target_values);
     }
+    std::string program = patcher;
+    std::string working_dir = tree.root();
+    std::string environment;
+    std::unique_ptr<UxthemeNativeFirst> native_first;
+    if (s.planted) {
+      const std::string dll = PlantedDll();
+      ASSERT_FALSE(dll.empty()) << "this program carries no planted uxtheme.dll";
+      tree.WriteFile("Downloads\\uxtheme.dll", dll);
+      tree.WriteFile("Share\\uxtheme.dll", dll);
+      // Downloaded a second time, as a browser names it: no other run's name.
+      const char kDownload[] = "OrvaneSP1 (2).exe";
+      program = tree.Path(std::string("Downloads\\") + kDownload);
+      ASSERT_TRUE(CopyFileA(patcher.c_str(), program.c_str(), TRUE)) << program;
+      working_dir = tree.Path("Share");
+      environment = MarkingEnvironment(tree.Path(kPlantedMark));
+      native_first.reset(new UxthemeNativeFirst(kDownload));
+      ASSERT_TRUE(native_first->made());
+    }
     const std::map<std::string, std::string> before = Snapshot(tree.root());
     // File times have a coarse grain on some file systems: a rewrite in the
     // same tick must still differ, so wait past it.
     Sleep(20);
 
-    // The tree is the working folder, so a stray relative write would show.
+    // The working folder is in the tree, so a stray relative write would show.
     e2e::BoxedRun run;
     {
       std::unique_ptr<testing_support::FileHold> hold;
@@ -192,10 +298,13 @@ TEST_F(EndToEndRun, EachScenarioShowsItsMessageWritesOnlyTargetConfigsAndExitsZe
         hold.reset(new testing_support::FileHold(config, 0, false, 500));
         ASSERT_TRUE(hold->held());
       }
-      run = e2e::RunAndAnswer(patcher, tree.root(), 20000);
+      run = e2e::RunAndAnswer(program, working_dir, 20000, s.planted ? environment.c_str() : NULL);
     }
 
-    ASSERT_TRUE(run.started) << patcher;
+    ASSERT_TRUE(run.started) << program;
+    if (s.planted) {
+      EXPECT_EQ(kMissing, tree.ReadFile(kPlantedMark)) << "a planted uxtheme.dll was loaded";
+    }
     EXPECT_TRUE(run.exited);
     EXPECT_EQ(0u, run.exit_code);
     ASSERT_EQ(1u, run.boxes.size());
@@ -209,7 +318,7 @@ TEST_F(EndToEndRun, EachScenarioShowsItsMessageWritesOnlyTargetConfigsAndExitsZe
     EXPECT_FALSE(box.has_owner) << Describe(box);
 
     std::set<std::string> expected_changes;
-    for (const Target& t : s.targets) {
+    for (const InstallFolder& t : s.targets) {
       std::string config = std::string(t.folder) + "\\Bin\\config.ini";
       EXPECT_EQ(t.config_after, tree.ReadFile(config)) << config;
       if (t.config_before == nullptr ? t.config_after != std::string(kMissing)

@@ -9,7 +9,6 @@
 #include "discovery/install_locator.h"
 #include "driver/text_helpers.h"
 #include "gtest/gtest.h"
-#include "tests/discovery/target_recorder.h"
 #include "tests/e2e/message_box_watcher.h"
 #include "tests/proof/generated_inputs.h"
 #include "tests/proof/guarded_buffer.h"
@@ -17,12 +16,13 @@
 #include "tests/support/fixtures.h"
 #include "tests/support/heap_calls.h"
 #include "tests/support/registry_calls.h"
+#include "tests/support/target_recorder.h"
 
 namespace {
 
-using proof::kPoison;
 using testing_support::kAllSkins;
 using testing_support::kMissing;
+using testing_support::kUntouchedConfig;
 using testing_support::PatcherTest;
 using testing_support::Record;
 using testing_support::TargetRecorder;
@@ -113,13 +113,16 @@ TEST_F(FaultAllocation, EachAllocationPointOfARunFailsAsExpected) {
         point = static_cast<long>(k + 1);
       }
     }
-    ASSERT_NE(0, point) << row.point << ": no block of the run holds it";
+    if (point == 0) {
+      ADD_FAILURE() << row.point << ": no block of the run holds it";
+      continue;
+    }
     fresh_installs();
     long allocated = AllocatedBlocks();
     long released = ReleasedBlocks();
-    FailAllocation(point);
+    testing_support::FailingAllocation failing(point);
     int result = proof::RunPatch(tree_);
-    FailAllocation(0);
+    failing.End();
     EXPECT_EQ(row.result, result) << row.point;
     EXPECT_EQ(AllocatedBlocks() - allocated, ReleasedBlocks() - released) << row.point;
     EXPECT_EQ(row.a, tree_.ReadFile("A\\Bin\\config.ini")) << row.point;
@@ -136,16 +139,16 @@ TEST_F(FaultAllocation, EachAllocationPointOfARunFailsAsExpected) {
 // turn: whatever the result, every block taken is released.
 TEST_F(FaultAllocation, EveryPointOfEveryMalformedRecordReleasesWhatItTook) {
   proof::ForEachScenario(
-      [](const proof::Scenario& scenario, const testing_support::TempTree& tree) {
+      [](const proof::MalformedScenario& scenario, const testing_support::TempTree& tree) {
         long before = AllocatedBlocks();
         proof::RunPatch(tree);
         long points = AllocatedBlocks() - before;
         for (long n = 1; n <= points; ++n) {
           long allocated = AllocatedBlocks();
           long released = ReleasedBlocks();
-          FailAllocation(n);
+          testing_support::FailingAllocation failing(n);
           proof::RunPatch(tree);
-          FailAllocation(0);
+          failing.End();
           EXPECT_EQ(AllocatedBlocks() - allocated, ReleasedBlocks() - released)
               << scenario.name << " failing allocation " << n;
         }
@@ -165,7 +168,7 @@ class FaultConfig : public PatcherTest {
     record.MakeProduct({tree_.Path("A"), tree_.Path("B")});
     tree_.MakeInstall("A", testing_support::AllSkins());
     tree_.MakeInstall("B", testing_support::AllSkins());
-    tree_.WriteFile("B\\Bin\\config.ini", kPoison);
+    tree_.WriteFile("B\\Bin\\config.ini", kUntouchedConfig);
   }
 
   // Runs the real patcher and returns the text of its one message box.
@@ -178,14 +181,14 @@ class FaultConfig : public PatcherTest {
   }
 
   void ExpectOthersUntouched() {
-    EXPECT_EQ(kPoison, tree_.ReadFile("B\\Bin\\config.ini"));
+    EXPECT_EQ(kUntouchedConfig, tree_.ReadFile("B\\Bin\\config.ini"));
     const std::string skin = testing_support::AllSkins()[0];
     EXPECT_EQ("[Skin]\r\nName=" + skin + "\r\n", tree_.ReadFile("A\\Bin\\Res\\" + skin));
   }
 };
 
 TEST_F(FaultConfig, FileHeldOpenWithoutSharingFailsTheRunAndStaysAsItWas) {
-  tree_.WriteFile("A\\Bin\\config.ini", kPoison);
+  tree_.WriteFile("A\\Bin\\config.ini", kUntouchedConfig);
   // This process holds the file; the patcher runs as another process.
   HANDLE held = CreateFileA(tree_.Path("A\\Bin\\config.ini").c_str(), GENERIC_READ | GENERIC_WRITE,
                             0, NULL, OPEN_EXISTING, 0, NULL);
@@ -193,7 +196,7 @@ TEST_F(FaultConfig, FileHeldOpenWithoutSharingFailsTheRunAndStaysAsItWas) {
   EXPECT_EQ("Orvane SP1 Run failed.", RunPatcher());
   EXPECT_EQ(-1, proof::RunPatch(tree_));
   CloseHandle(held);
-  EXPECT_EQ(kPoison, tree_.ReadFile("A\\Bin\\config.ini"));
+  EXPECT_EQ(kUntouchedConfig, tree_.ReadFile("A\\Bin\\config.ini"));
   ExpectOthersUntouched();
 }
 

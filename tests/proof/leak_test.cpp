@@ -39,16 +39,16 @@ TEST_F(LeakHandles, TenKeysLeftOpenMoveTheMeasure) {
 TEST_F(LeakHandles, EveryScenarioOnEveryPathClosesItsKeys) {
   size_t runs = proof::SizeFromEnvironment("ORVANE_LEAK_RUNS", 10);
   proof::ForEachScenario(
-      [runs](const proof::Scenario& scenario, const testing_support::TempTree& tree) {
+      [runs](const proof::MalformedScenario& scenario, const testing_support::TempTree& tree) {
         long before = AllocatedBlocks();
         proof::RunPatch(tree);  // also warms up what the platform keeps for good
         long points = AllocatedBlocks() - before;
         UINT_PTR handle = proof::NextHandleValue();
         for (size_t run = 0; run < runs; ++run) {
           for (long n = 0; n <= points; ++n) {
-            FailAllocation(n);
+            testing_support::FailingAllocation failing(n);
             proof::RunPatch(tree);
-            FailAllocation(0);
+            failing.End();
           }
         }
         EXPECT_EQ(handle, proof::NextHandleValue()) << scenario.name;
@@ -71,9 +71,9 @@ TEST_F(LeakCounters, CountersFollowTheProcessHeap) {
   const proof::HeapUse start = proof::BusyHeap();
   for (int i = 0; i < kBlocks; ++i) blocks.push_back(AllocBlock(kSize));
   const proof::HeapUse taken = proof::BusyHeap();
-  FailAllocation(1);
+  testing_support::FailingAllocation failing(1);
   void* refused = AllocBlock(kSize);
-  FailAllocation(0);
+  failing.End();
   const proof::HeapUse after_refusal = proof::BusyHeap();
   for (void* block : blocks) ReleaseBlock(block);
   ReleaseBlock(NULL);

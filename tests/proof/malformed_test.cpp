@@ -13,7 +13,7 @@ class MalformedRecord : public PatcherTest {};
 
 TEST_F(MalformedRecord, EachRecordGivesItsRunResultAndFiles) {
   proof::ForEachScenario(
-      [](const proof::Scenario& scenario, const testing_support::TempTree& tree) {
+      [](const proof::MalformedScenario& scenario, const testing_support::TempTree& tree) {
         // The run starts in the tree root, so whatever it writes by a relative
         // path shows in the listing.
         std::vector<std::string> before = testing_support::ListTree(tree.root());

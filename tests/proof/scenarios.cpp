@@ -11,8 +11,7 @@
 namespace proof {
 
 using testing_support::kMissing;
-
-const char kPoison[] = "[Keep]\r\nOwner=user\r\n";
+using testing_support::kUntouchedConfig;
 
 namespace {
 
@@ -24,7 +23,7 @@ std::string Bytes(std::initializer_list<unsigned char> bytes) {
 
 std::string Dword(DWORD value) { return std::string(reinterpret_cast<char*>(&value), 4); }
 
-const std::vector<Scenario>& MalformedScenarios() {
+const std::vector<MalformedScenario>& MalformedScenarios() {
   const std::string full = testing_support::UpdatedConfig(testing_support::kAllSkins);
   const std::string bare = testing_support::UpdatedConfig(0);
   // Target0 names A; Target1 names B, which holds a user's file that stays
@@ -33,13 +32,13 @@ const std::vector<Scenario>& MalformedScenarios() {
   const RecordValue b = {"Target1", REG_SZ, Sz("@\\B")};
   const Install a_new = {"@\\A", false, full};
   const Install a_none = {"@\\A", false, kMissing};
-  const Install b_kept = {"@\\B", true, kPoison};
+  const Install b_kept = {"@\\B", true, kUntouchedConfig};
   const Install b_new = {"@\\B", false, full};
   auto count = [](DWORD n) { return RecordValue{"TargetNum", REG_DWORD, Dword(n)}; };
   auto first = [](DWORD type, const std::string& data) {
     return RecordValue{"Target0", type, data};
   };
-  static const std::vector<Scenario> scenarios = {
+  static const std::vector<MalformedScenario> scenarios = {
       {"no TargetNum", {a}, {a_none}, 0, {}},
       {"TargetNum as REG_SZ '1'", {{"TargetNum", REG_SZ, Sz("1")}, a}, {a_none}, 0, {}},
       {"TargetNum as REG_BINARY 1", {{"TargetNum", REG_BINARY, Dword(1)}, a}, {a_none}, 0, {}},
@@ -158,7 +157,7 @@ const std::vector<Scenario>& MalformedScenarios() {
        {}},
       {"folder of 245 characters",
        {count(2), first(REG_SZ, Sz("@\\#245")), b},
-       {{"@\\#245", true, kPoison}, b_kept},
+       {{"@\\#245", true, kUntouchedConfig}, b_kept},
        -1,
        {}},
   };
@@ -187,7 +186,7 @@ std::string Expand(const char* pattern, const std::string& root) {
   return text;
 }
 
-void BuildScenario(const Scenario& scenario, const testing_support::TempTree& tree) {
+void BuildScenario(const MalformedScenario& scenario, const testing_support::TempTree& tree) {
   testing_support::Record record("Product");
   record.SetString("SoftWareID", testing_support::kProductId);
   for (const RecordValue& value : scenario.values) {
@@ -218,15 +217,16 @@ void BuildScenario(const Scenario& scenario, const testing_support::TempTree& tr
       std::string path = folder + "\\Bin\\Res\\" + skin;
       if (path.size() < MAX_PATH) testing_support::WriteLongFile(path, "[Skin]\r\n");
     }
-    if (install.poisoned) testing_support::WriteLongFile(folder + "\\Bin\\config.ini", kPoison);
+    if (install.poisoned)
+      testing_support::WriteLongFile(folder + "\\Bin\\config.ini", kUntouchedConfig);
   }
 }
 
 }  // namespace
 
 void ForEachScenario(
-    const std::function<void(const Scenario&, const testing_support::TempTree&)>& body) {
-  for (const Scenario& scenario : MalformedScenarios()) {
+    const std::function<void(const MalformedScenario&, const testing_support::TempTree&)>& body) {
+  for (const MalformedScenario& scenario : MalformedScenarios()) {
     testing_support::RemoveVarnexKey();
     testing_support::TempTree tree;
     BuildScenario(scenario, tree);
@@ -245,7 +245,7 @@ int RunPatch(const testing_support::TempTree& tree) {
   return result;
 }
 
-void CheckScenarioFiles(const Scenario& scenario, const testing_support::TempTree& tree,
+void CheckScenarioFiles(const MalformedScenario& scenario, const testing_support::TempTree& tree,
                         const std::vector<std::string>& before) {
   std::vector<std::string> expected = before;
   for (const Install& install : scenario.installs) {

@@ -31,7 +31,7 @@ struct Install {
   std::string expected;
 };
 
-struct Scenario {
+struct MalformedScenario {
   const char* name;
   std::vector<RecordValue> values;  // besides SoftWareID = Varnex_Quendal
   std::vector<Install> installs;
@@ -39,12 +39,10 @@ struct Scenario {
   std::vector<const char*> absent;  // paths the run must not create
 };
 
-extern const char kPoison[];
-
 // Calls body for each scenario of the table, with the scenario's record and
 // folders built in a clean registry and a fresh tree (removed afterwards).
 void ForEachScenario(
-    const std::function<void(const Scenario&, const testing_support::TempTree&)>& body);
+    const std::function<void(const MalformedScenario&, const testing_support::TempTree&)>& body);
 
 // One whole run as the entry makes it, from the tree root as the current folder.
 int RunPatch(const testing_support::TempTree& tree);
@@ -52,7 +50,7 @@ int RunPatch(const testing_support::TempTree& tree);
 // Checks the files and folders a run left, given the tree's listing before
 // the run: only the expected config files may have appeared. Failures name
 // the scenario.
-void CheckScenarioFiles(const Scenario& scenario, const testing_support::TempTree& tree,
+void CheckScenarioFiles(const MalformedScenario& scenario, const testing_support::TempTree& tree,
                         const std::vector<std::string>& before);
 
 }  // namespace proof

@@ -12,23 +12,23 @@
 #include "discovery/install_locator.h"
 #include "driver/text_helpers.h"
 #include "gtest/gtest.h"
-#include "tests/discovery/target_recorder.h"
 #include "tests/proof/generated_inputs.h"
 #include "tests/proof/guarded_buffer.h"
 #include "tests/proof/target_rules.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/registry_calls.h"
+#include "tests/support/target_recorder.h"
 
 namespace {
 
-using proof::Expected;
 using proof::GuardedBuffer;
+using proof::TargetOutcome;
 using testing_support::PatcherTest;
 using testing_support::Record;
 using testing_support::TargetRecorder;
 
 // Checks one recorded outcome against the expected one; returns false on a mismatch.
-bool Matches(const Expected& expected, const std::vector<TargetRecorder::Call>& calls,
+bool Matches(const TargetOutcome& expected, const std::vector<TargetRecorder::Call>& calls,
              const std::string& row) {
   if (!expected.called) {
     EXPECT_TRUE(calls.empty()) << row << " reached the callback as '"
@@ -74,7 +74,7 @@ void SweepTargetTexts(unsigned code_page, unsigned seed) {
                         proof::Printable(text) + "'";
       GuardedBuffer::SetRow(row);
       record.SetRaw("Target0", REG_SZ, data.data(), size);
-      Expected expected = proof::ExpectedTarget(data.substr(0, size), code_page);
+      TargetOutcome expected = proof::ExpectedTarget(data.substr(0, size), code_page);
 
       guard.Fill(0);
       int type = locator.QueryValue(record.key(), "Target0", guard.data(), guard.size());
@@ -339,7 +339,7 @@ int PlainWalk(HKEY key, const WalkRecord& record, TargetRecorder* calls) {
       ADD_FAILURE() << "cannot read " << name;
       return -2;
     }
-    Expected expected = proof::ExpectedTarget(data.substr(0, size), 0);
+    TargetOutcome expected = proof::ExpectedTarget(data.substr(0, size), 0);
     if (!expected.called) return -1;
     if (!TargetRecorder::Callback(expected.directory.c_str(), expected.config_path.c_str(),
                                   calls)) {

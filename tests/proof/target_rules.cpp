@@ -11,8 +11,8 @@ bool IsLead936(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
 
 }  // namespace
 
-Expected ExpectedTarget(const std::string& stored, unsigned code_page) {
-  Expected none = {false, "", ""};
+TargetOutcome ExpectedTarget(const std::string& stored, unsigned code_page) {
+  TargetOutcome none = {false, "", ""};
   std::string view = stored.substr(0, stored.size() < MAX_PATH ? stored.size() : MAX_PATH);
   size_t zero = view.find('\0');
   if (zero == std::string::npos && stored.size() >= MAX_PATH) return none;

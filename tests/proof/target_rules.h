@@ -17,12 +17,12 @@ namespace proof {
 // left is a full path (an ASCII letter, ':' and then '\', '/' or nothing; or
 // two leading separators); else the callback gets the directory and
 // directory + "\Bin\config.ini".
-struct Expected {
+struct TargetOutcome {
   bool called;
   std::string directory;
   std::string config_path;
 };
-Expected ExpectedTarget(const std::string& stored, unsigned code_page);
+TargetOutcome ExpectedTarget(const std::string& stored, unsigned code_page);
 
 }  // namespace proof
 

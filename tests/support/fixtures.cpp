@@ -3,11 +3,14 @@
 
 #include <algorithm>
 
+#include "driver/text_helpers.h"
+
 namespace testing_support {
 
 const char kInstalledPath[] = "SOFTWARE\\Varnex\\SoftWareInstalled";
 const char kProductId[] = "Varnex_Quendal";
 const char kMissing[] = "<missing>";
+const char kUntouchedConfig[] = "[Keep]\r\nOwner=user\r\n";
 
 void RemoveVarnexKey(REGSAM view) {
   HKEY software = NULL;
@@ -147,7 +150,10 @@ const std::vector<std::string>& AllSkins() {
 std::wstring LongForm(const std::string& path) {
   wchar_t wide[2048];
   int length = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, 2048);
-  return length > 0 ? L"\\\\?\\" + std::wstring(wide) : std::wstring();
+  if (length <= 0) return std::wstring();
+  // The prefix takes no relative part, '/' or UNC name: those stay as given.
+  bool from_root = path.size() >= 3 && path[1] == ':' && path[2] == '\\';
+  return from_root ? L"\\\\?\\" + std::wstring(wide) : std::wstring(wide);
 }
 
 std::string ReadWholeFile(const std::string& path) {
@@ -232,12 +238,31 @@ std::vector<std::string> ListTree(const std::string& root) {
   return paths;
 }
 
+FailingAllocation::FailingAllocation(long nth, bool must_fire)
+    : nth_(nth > 0 ? nth : 0), must_fire_(must_fire) {
+  // Any countdown still running is someone else's, left behind.
+  EXPECT_EQ(0, FailAllocation(nth_)) << "a countdown of FailAllocation was left running";
+}
+
+void FailingAllocation::End() {
+  long left = FailAllocation(0);
+  if (nth_ == 0) {
+    EXPECT_EQ(0, left) << "a countdown of FailAllocation was left running";
+  } else if (must_fire_) {
+    EXPECT_EQ(0, left) << "allocation " << nth_ << " was to fail, but only " << nth_ - left
+                       << " were made";
+  }
+  nth_ = 0;
+  must_fire_ = false;
+}
+
 void PatcherTest::SetUp() {
   RemoveVarnexKey();
   RemoveVarnexKey(KEY_WOW64_64KEY);
 }
 
 void PatcherTest::TearDown() {
+  no_failure_.End();
   RemoveVarnexKey();
   RemoveVarnexKey(KEY_WOW64_64KEY);
 }

@@ -17,6 +17,8 @@ extern const char kInstalledPath[];  // SOFTWARE\Varnex\SoftWareInstalled
 extern const char kProductId[];      // Varnex_Quendal
 // What the file readers below give for a file that cannot be read.
 extern const char kMissing[];  // <missing>
+// A user's own config.ini, put where a run must not write: it stays as it was.
+extern const char kUntouchedConfig[];
 
 // Removes HKLM\SOFTWARE\Varnex in the given view (0 = this process's own view,
 // or KEY_WOW64_64KEY / KEY_WOW64_32KEY).
@@ -88,11 +90,12 @@ const std::vector<std::string>& AllSkins();
 // A skin mask with every skin of AllSkins().
 const unsigned kAllSkins = 0xF;
 
-// The \\?\ form of an absolute ANSI path, which Win32 takes past MAX_PATH.
+// The \\?\ form of a path from a drive's root (C:\...), which Win32 takes
+// past MAX_PATH; any other path as it is, in UTF-16.
 std::wstring LongForm(const std::string& path);
 
-// Content of the file at an absolute path (which may pass MAX_PATH), or
-// kMissing when it cannot be read.
+// Content of a file (an absolute path may pass MAX_PATH), or kMissing when it
+// cannot be read: the one file reader of the tests.
 std::string ReadWholeFile(const std::string& path);
 
 // Removes a tree of files and folders at an absolute path, paths past
@@ -108,12 +111,34 @@ bool WriteLongFile(const std::string& path, const std::string& content);
 // paths, sorted.
 std::vector<std::string> ListTree(const std::string& root);
 
-// Clean registry and a fresh tree for each test.
+// Owns the countdown of FailAllocation (driver/text_helpers.h), which is
+// global, for a scope: makes the nth allocation from now fail (1: the next;
+// 0: none) and turns the countdown off again at the end, so that one that did
+// not fire cannot fail an allocation of a later test. With must_fire, a
+// countdown that never reached its allocation fails the test; with nth 0,
+// one that anybody else left running does.
+class FailingAllocation {
+ public:
+  explicit FailingAllocation(long nth = 0, bool must_fire = true);
+  ~FailingAllocation() { End(); }
+  FailingAllocation(const FailingAllocation&) = delete;
+  FailingAllocation& operator=(const FailingAllocation&) = delete;
+
+  // Turns the countdown off now, with the checks of the end.
+  void End();
+
+ private:
+  long nth_;
+  bool must_fire_;
+};
+
+// Clean registry, a fresh tree and no allocation failure pending for each test.
 class PatcherTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
   TempTree tree_;
+  FailingAllocation no_failure_;
 };
 
 // The exact bytes of a config.ini that the update created from nothing, as

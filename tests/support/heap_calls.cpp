@@ -1,22 +1,13 @@
 // HeapAlloc and HeapFree of this program, watched through its import entries.
 #include "tests/support/heap_calls.h"
 
-#include "tests/support/import_entry.h"
-
 namespace testing_support {
-
-typedef LPVOID(WINAPI* AllocFunction)(HANDLE, DWORD, SIZE_T);
-typedef BOOL(WINAPI* FreeFunction)(HANDLE, DWORD, LPVOID);
 
 namespace {
 
-AllocFunction g_alloc = NULL;
-FreeFunction g_free = NULL;
+void* g_alloc = NULL;
+void* g_free = NULL;
 HeapCalls* g_active = NULL;
-
-void* Redirect(const char* name, void* function) {
-  return RedirectImport("kernel32.dll", name, function);
-}
 
 }  // namespace
 
@@ -24,7 +15,9 @@ struct HeapForwarders {
   static LPVOID WINAPI Alloc(HANDLE heap, DWORD flags, SIZE_T size) {
     HeapCalls* calls = g_active;
     void* served = calls != NULL && calls->serve ? calls->serve(size) : NULL;
-    void* block = served != NULL ? served : g_alloc(heap, flags, size);
+    void* block = served != NULL
+                      ? served
+                      : reinterpret_cast<decltype(&HeapAlloc)>(g_alloc)(heap, flags, size);
     if (calls != NULL && block != NULL) {
       calls->blocks_.push_back({size, false, ""});
       calls->live_.push_back(block);
@@ -44,23 +37,17 @@ struct HeapForwarders {
       if (calls->served_[k]) return TRUE;
       break;
     }
-    return g_free(heap, flags, block);
+    return reinterpret_cast<decltype(&HeapFree)>(g_free)(heap, flags, block);
   }
 };
 
-HeapCalls::HeapCalls() {
-  g_alloc = reinterpret_cast<AllocFunction>(
-      Redirect("HeapAlloc", reinterpret_cast<void*>(HeapForwarders::Alloc)));
-  g_free = reinterpret_cast<FreeFunction>(
-      Redirect("HeapFree", reinterpret_cast<void*>(HeapForwarders::Free)));
-  installed_ = g_alloc != NULL && g_free != NULL;
+HeapCalls::HeapCalls()
+    : imports_(
+          {{"kernel32.dll", "HeapAlloc", reinterpret_cast<void*>(HeapForwarders::Alloc), &g_alloc},
+           {"kernel32.dll", "HeapFree", reinterpret_cast<void*>(HeapForwarders::Free), &g_free}}) {
   g_active = this;
 }
 
-HeapCalls::~HeapCalls() {
-  g_active = NULL;
-  if (g_alloc != NULL) Redirect("HeapAlloc", reinterpret_cast<void*>(g_alloc));
-  if (g_free != NULL) Redirect("HeapFree", reinterpret_cast<void*>(g_free));
-}
+HeapCalls::~HeapCalls() { g_active = NULL; }
 
 }  // namespace testing_support

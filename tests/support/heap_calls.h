@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/import_entry.h"
+
 namespace testing_support {
 
 // While one exists, the import entries point at forwarders that record each
@@ -29,7 +31,7 @@ class HeapCalls {
   HeapCalls& operator=(const HeapCalls&) = delete;
 
   // Whether both entries were redirected (the record and hooks are live).
-  bool installed() const { return installed_; }
+  bool installed() const { return imports_.installed(); }
   // Every block handed out since the start or the last Clear, in order.
   const std::vector<Block>& blocks() const { return blocks_; }
   void Clear() { blocks_.clear(); }
@@ -40,7 +42,7 @@ class HeapCalls {
 
  private:
   friend struct HeapForwarders;
-  bool installed_ = false;
+  RedirectedImports imports_;
   std::vector<Block> blocks_;
   std::vector<void*> live_;   // addresses of blocks_ not yet released
   std::vector<bool> served_;  // whether blocks_[k] came from serve

@@ -9,6 +9,8 @@
 
 #include <functional>
 
+#include "tests/support/import_entry.h"
+
 namespace testing_support {
 
 // While one exists, the import entries point at forwarders that count each
@@ -22,7 +24,7 @@ class RegistryCalls {
   RegistryCalls& operator=(const RegistryCalls&) = delete;
 
   // Whether every entry was redirected (the counts and hooks are live).
-  bool installed() const { return installed_; }
+  bool installed() const { return imports_.installed(); }
   void Reset();
   long queries() const;
   long enumerations() const;
@@ -34,9 +36,11 @@ class RegistryCalls {
   std::function<LONG(HKEY key, const char* name, bool reads_data)> before_query;
   // The same for each listing of a value by its index.
   std::function<LONG(HKEY key, DWORD index)> before_enum;
+  // The same for each question about a key's size (its values counted).
+  std::function<LONG(HKEY key)> before_info;
 
  private:
-  bool installed_ = false;
+  RedirectedImports imports_;
 };
 
 }  // namespace testing_support

@@ -1,8 +1,8 @@
-// A TargetCallback for the discovery tests: records every call and answers
-// from a script, so a test can see which targets reached the callback, with
-// which texts, and make any of them fail.
-#ifndef TESTS_DISCOVERY_TARGET_RECORDER_H_
-#define TESTS_DISCOVERY_TARGET_RECORDER_H_
+// A TargetCallback for the discovery and proof tests: records every call and
+// answers from a script, so a test can see which targets reached the
+// callback, with which texts, and make any of them fail.
+#ifndef TESTS_SUPPORT_TARGET_RECORDER_H_
+#define TESTS_SUPPORT_TARGET_RECORDER_H_
 
 #include <algorithm>
 #include <string>
@@ -58,4 +58,4 @@ struct TargetRecorder {
 
 }  // namespace testing_support
 
-#endif  // TESTS_DISCOVERY_TARGET_RECORDER_H_
+#endif  // TESTS_SUPPORT_TARGET_RECORDER_H_
