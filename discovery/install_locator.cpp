@@ -125,10 +125,12 @@ char* InstallLocator::FindProductKey(const char* parent_path, const char* id_nam
     ZeroMemory(name, sizeof name);
     DWORD name_size = sizeof name;
     FILETIME written;
-    if (RegEnumKeyExA(parent, index, name, &name_size, NULL, NULL, NULL, &written) !=
-        ERROR_SUCCESS) {
-      break;
-    }
+    LONG status = RegEnumKeyExA(parent, index, name, &name_size, NULL, NULL, NULL, &written);
+    // A name of at most 255 characters may still take more than 259 bytes in
+    // a multibyte ANSI code page (3 a Chinese character under 65001): that
+    // record cannot be named here, but later ones can.
+    if (status == ERROR_MORE_DATA) continue;
+    if (status != ERROR_SUCCESS) break;
     char* candidate = JoinStrings(parent_path, "\\", name);
     // Out of memory: stop rather than let a later record win over this one.
     if (candidate == NULL) break;

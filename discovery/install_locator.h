@@ -30,8 +30,9 @@ class InstallLocator {
   int Run(TargetCallback callback, void* context);
 
   // Returns the full path (under HKEY_LOCAL_MACHINE) of the first subkey of
-  // parent_path whose REG_SZ value id_name equals expected_id, or null. The
-  // caller releases it with ReleaseString.
+  // parent_path whose REG_SZ value id_name equals expected_id, or null. A
+  // subkey whose name takes 260 bytes or more in the ANSI code page is passed
+  // over. The caller releases it with ReleaseString.
   char* FindProductKey(const char* parent_path, const char* id_name, const char* expected_id);
 
   // Hands the callback the targets prefix0, prefix1, ... below the record's

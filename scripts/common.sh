@@ -1,7 +1,7 @@
 # shellcheck shell=bash
 # Sourced, not run, by the project's scripts: the one CMake configure line, the
 # sources a release takes and their quiet build, the Wine environment and a new
-# prefix, the code-page-936 locale, and a private X display that the script
+# prefix, the locales of code pages 936 and 65001, and a private X display that the script
 # which starts it also stops. Everything a script registers with orvane_at_exit
 # runs when it exits, the last registered first.
 
@@ -76,18 +76,35 @@ orvane_boot_prefix() {
   "$@" wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
 }
 
-# orvane_cp936_locale BUILD_DIR: makes the zh_CN.UTF-8 locale (under which
-# Wine's ANSI code page is 936) in BUILD_DIR/locale, and sets orvane_in_cp936
-# to the command prefix that runs a program in it. The locale is given to the
+# orvane_code_page_locale BUILD_DIR CODE_PAGE: makes the Linux locale under
+# which Wine's ANSI code page is CODE_PAGE in BUILD_DIR/locale, and sets
+# orvane_in_locale to the command prefix that runs a program in it. 936:
+# zh_CN.UTF-8. 65001 (UTF-8): hi_IN.UTF-8, a locale for which Windows has no
+# legacy code page, so Wine gives it UTF-8 for ANSI and OEM alike (Wine
+# ignores the registry's Nls\CodePage\ACP). The locale is given to the
 # programs started, never exported here: this shell would not see LOCPATH,
 # and would complain that it cannot set LC_ALL.
-orvane_cp936_locale() {
-  local locales="$1/locale"
-  if [ ! -d "$locales/zh_CN.UTF-8" ]; then
+orvane_code_page_locale() {
+  local locales="$1/locale" name
+  case "$2" in
+    936) name=zh_CN.UTF-8 ;;
+    65001) name=hi_IN.UTF-8 ;;
+    *) echo "orvane_code_page_locale: no locale for code page $2" >&2 && return 1 ;;
+  esac
+  if [ ! -d "$locales/$name" ]; then
     mkdir -p "$locales"
-    localedef -i zh_CN -f UTF-8 "$locales/zh_CN.UTF-8" 2>/dev/null || true
+    localedef -i "${name%%.*}" -f UTF-8 "$locales/$name" 2>/dev/null || true
   fi
-  orvane_in_cp936=(env LOCPATH="$locales" LC_ALL=zh_CN.UTF-8 LANG=zh_CN.UTF-8)
+  orvane_in_locale=(env LOCPATH="$locales" LC_ALL="$name" LANG="$name")
+}
+
+# orvane_stop_servers WINE_RUN: stops the wineservers of the prefixes that
+# WINE_RUN (a build's wine-run) runs programs in, one for each code page.
+orvane_stop_servers() {
+  local option
+  for option in "" --cp936 --cp65001; do
+    "$1" ${option:+"$option"} wineserver -k 2>/dev/null || true
+  done
 }
 
 # orvane_start_display [SCREEN]: starts an Xvfb on a display number it picks

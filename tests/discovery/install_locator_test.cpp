@@ -514,17 +514,34 @@ TEST_F(TargetWalk, LongestPrefixTable) {
   }
 }
 
-// Target + U+FF15 (full-width five) is listed in the ANSI code page as
-// "Target5" (Wine and Windows convert names with best fit), beside the real
-// Target5: the index is listed twice and visited once. Where a code page has
-// no best fit for it, it is listed as another name and Target5 is still
-// visited once.
+// A name of a character that is not '5' but is written as '5' in the ANSI
+// code page (best fit: U+FF15, full-width five, and the superscript and
+// subscript fives under 1252) is listed as "Target5" (Wine and Windows
+// convert listed names so), beside the real Target5: the index is listed
+// twice and visited once. The character is taken from the code page the test
+// runs under; 936 writes U+FF15 as a character of its own and 65001 writes
+// every character as itself, and neither has one to give.
 TEST_F(TargetWalk, TwoNamesListedAlikeAreVisitedOnce) {
+  wchar_t alike = 0;
+  for (unsigned c = 0x80; c < 0x10000 && alike == 0; ++c) {
+    if (c >= 0xD800 && c < 0xE000) continue;
+    const wchar_t wide = static_cast<wchar_t>(c);
+    char ansi[8] = {0};
+    if (WideCharToMultiByte(CP_ACP, 0, &wide, 1, ansi, sizeof ansi, NULL, NULL) == 1 &&
+        ansi[0] == '5') {
+      alike = wide;
+    }
+  }
+  if (alike == 0) {
+    GTEST_SKIP() << "no character but '5' is written as '5' in the ANSI code page; this "
+                    "system's is "
+                 << GetACP();
+  }
   Record record("Product");
   record.MakeProduct({"C:\\T0"});
   record.SetDword("TargetNum", 0x7FFFFFFF);
   record.SetString("Target5", "C:\\T5");
-  const wchar_t wide_name[] = L"Target\xFF15";
+  const wchar_t wide_name[] = {L'T', L'a', L'r', L'g', L'e', L't', alike, L'\0'};
   const wchar_t wide_text[] = L"C:\\Wide";
   ASSERT_EQ(ERROR_SUCCESS,
             RegSetValueExW(record.key(), wide_name, 0, REG_SZ,
@@ -536,7 +553,8 @@ TEST_F(TargetWalk, TwoNamesListedAlikeAreVisitedOnce) {
     if (RegEnumValueA(record.key(), i, name, &size, NULL, NULL, NULL, NULL) != ERROR_SUCCESS) break;
     listed += strcmp(name, "Target5") == 0;
   }
-  ASSERT_EQ(2, listed) << "the listing no longer turns the full-width digit into '5'";
+  ASSERT_EQ(2, listed) << "the listing does not write U+" << std::hex
+                       << static_cast<unsigned>(alike) << " as '5'";
   TargetRecorder recorder;
   EXPECT_EQ(1, InstallLocator().Run(TargetRecorder::Callback, &recorder));
   EXPECT_EQ(Texts({"C:\\T0", "C:\\T5"}), recorder.Directories());

@@ -46,7 +46,7 @@ class PatcherImage : public ::testing::Test {
  protected:
   void SetUp() override {
     const std::string patcher = e2e::PatcherUnderTest(PATCHER_EXE);
-    RecordProperty("patcher", patcher);
+    RecordProperty("patcher", e2e::Utf8FromAnsi(patcher));
     name_ = patcher.substr(patcher.find_last_of("\\/") + 1);
     bytes_ = testing_support::ReadWholeFile(patcher);
     ASSERT_NE(std::string(testing_support::kMissing), bytes_) << patcher << " cannot be read";
@@ -202,7 +202,7 @@ class ExecutableResources : public ::testing::Test {
  protected:
   void SetUp() override {
     const std::string patcher = e2e::PatcherUnderTest(PATCHER_EXE);
-    RecordProperty("patcher", patcher);
+    RecordProperty("patcher", e2e::Utf8FromAnsi(patcher));
     module_ = LoadLibraryExA(patcher.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(nullptr, module_);
   }

@@ -1,9 +1,10 @@
 // testguard: the test kit's checks around a run of the suite on a Windows
 // machine, whose HKEY_LOCAL_MACHINE\SOFTWARE\Varnex may hold a real
 // installation record that the tests' fixtures would delete.
-//   testguard check  exit 0 when this process runs with administrator rights
-//                    and HKLM\SOFTWARE\Varnex exists in neither registry
-//                    view; otherwise prints why the run must not start, exit 1
+//   testguard check  exit 0 when this process runs with administrator rights,
+//                    HKLM\SOFTWARE\Varnex exists in neither registry view,
+//                    and the ANSI code page can name the current folder (the
+//                    kit's); otherwise prints why the run must not start, exit 1
 //   testguard clean  deletes HKLM\SOFTWARE\Varnex in both views (only what a
 //                    run that passed "check" made); exit 0 when none is left
 //   testguard count XML  prints "PASSED FAILED SKIPPED", the test counts of a
@@ -66,6 +67,25 @@ bool IsElevatedAdministrator() {
   return member != FALSE;
 }
 
+// The tests, like the patcher, name their files in the ANSI code page, and
+// their files lie under the kit's folder: a name that code page cannot hold
+// (Chinese characters under 1252) would fail nearly every test.
+bool CodePageNamesThisFolder() {
+  std::wstring folder(32768, L'\0');
+  DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), &folder[0]);
+  if (length == 0 || length >= folder.size()) return false;
+  folder.resize(length);
+  // Flags 0, as code page 65001 requires: a character the code page lacks
+  // comes back as another.
+  int size = WideCharToMultiByte(CP_ACP, 0, folder.c_str(), -1, NULL, 0, NULL, NULL);
+  if (size <= 0) return false;
+  std::string ansi(size, '\0');
+  WideCharToMultiByte(CP_ACP, 0, folder.c_str(), -1, &ansi[0], size, NULL, NULL);
+  std::wstring back(length + 1, L'\0');
+  int got = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &back[0], length + 1);
+  return got == static_cast<int>(length) + 1 && back.compare(0, length, folder) == 0;
+}
+
 int Check() {
   const View* views = NULL;
   int count = Views(&views);
@@ -77,6 +97,14 @@ int Check() {
         "testguard: The tests delete and recreate that key, where the product keeps its\n"
         "testguard: installation record: run them on a machine or VM without the product.\n",
         kVarnexKey, views[i].name);
+    ++refusals;
+  }
+  if (!CodePageNamesThisFolder()) {
+    printf(
+        "testguard: the name of this kit's folder holds characters that this system's ANSI\n"
+        "testguard: code page (%u) cannot write; the tests, like the patcher, name files in\n"
+        "testguard: it. Unpack the kit into a folder whose name it can write.\n",
+        GetACP());
     ++refusals;
   }
   if (!IsElevatedAdministrator()) {
@@ -109,12 +137,14 @@ int Clean() {
   return left == 0 ? 0 : 1;
 }
 
-// The number in attribute="N" of the element that starts at element, or -1.
-long Attribute(const std::string& xml, size_t element, const char* attribute) {
+// The text of attribute="..." in the start tag that begins at element, or "".
+std::string Attribute(const std::string& xml, size_t element, const char* attribute) {
   size_t end = xml.find('>', element);
   size_t at = xml.find(std::string(" ") + attribute + "=\"", element);
-  if (end == std::string::npos || at == std::string::npos || at > end) return -1;
-  return strtol(xml.c_str() + at + strlen(attribute) + 3, NULL, 10);
+  if (end == std::string::npos || at == std::string::npos || at > end) return "";
+  size_t value = at + strlen(attribute) + 3;
+  size_t close = xml.find('"', value);
+  return close == std::string::npos ? "" : xml.substr(value, close - value);
 }
 
 int Count(const char* path) {
@@ -125,21 +155,37 @@ int Count(const char* path) {
   size_t got = 0;
   while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) xml.append(chunk, got);
   fclose(file);
-  // The root element's totals: every test of the run, failed tests, and
-  // disabled ones, which are listed but never run. Skips are counted as
-  // elements: the root element of some GoogleTest versions has no total.
+  // Each test that ran, by its own element: failed when it holds a failure
+  // (a failure in a fixture's set-up may come with a skip), else skipped when
+  // it holds a skip, else passed. Disabled tests are listed but never run.
+  // The root element's totals must agree, or the report is not whole.
   size_t root = xml.find("<testsuites ");
   if (root == std::string::npos) return 1;
-  long tests = Attribute(xml, root, "tests");
-  long failed = Attribute(xml, root, "failures");
-  long disabled = Attribute(xml, root, "disabled");
-  if (tests < 0 || failed < 0 || disabled < 0) return 1;
-  long skipped = 0;
-  for (size_t at = xml.find("<skipped "); at != std::string::npos;
-       at = xml.find("<skipped ", at + 1)) {
-    ++skipped;
+  long tests = strtol(Attribute(xml, root, "tests").c_str(), NULL, 10);
+  long failures = strtol(Attribute(xml, root, "failures").c_str(), NULL, 10);
+  long passed = 0, failed = 0, skipped = 0, disabled = 0;
+  for (size_t at = xml.find("<testcase ", root); at != std::string::npos;
+       at = xml.find("<testcase ", at + 1)) {
+    size_t tag_end = xml.find('>', at);
+    if (tag_end == std::string::npos) return 1;
+    size_t end = tag_end;
+    if (xml[tag_end - 1] != '/') {
+      end = xml.find("</testcase>", tag_end);
+      if (end == std::string::npos) return 1;
+    }
+    std::string body = xml.substr(tag_end, end - tag_end);
+    if (Attribute(xml, at, "status") == "notrun") {
+      ++disabled;
+    } else if (body.find("<failure") != std::string::npos) {
+      ++failed;
+    } else if (body.find("<skipped") != std::string::npos) {
+      ++skipped;
+    } else {
+      ++passed;
+    }
   }
-  printf("%ld %ld %ld\n", tests - failed - disabled - skipped, failed, skipped);
+  if (passed + failed + skipped + disabled != tests || failed != failures) return 1;
+  printf("%ld %ld %ld\n", passed, failed, skipped);
   return 0;
 }
 

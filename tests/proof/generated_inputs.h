@@ -19,12 +19,15 @@ class Lcg {
   unsigned long long state_;
 };
 
-// Generates a target text of at least `length` bytes (one more when a
-// double-byte character ends it): blanks, tabs, commas, '\' and '/', letters,
-// digits and, with dbcs, code-page-936 characters (lead bytes 0x81..0xA0 and
-// 0xB0..0xD6, trails 0x40..0xFE but 0x7F, often 0x5C), all defined in GBK.
-// Half of those of 4 bytes or more start like a full path, or nearly.
-std::string MakeTargetText(Lcg& random, size_t length, bool dbcs);
+// Generates a target text of at least `length` bytes (up to 3 more when a
+// multibyte character ends it): blanks, tabs, commas, '\' and '/', letters,
+// digits and, for the ANSI code page code_page, its characters: under 936
+// double-byte ones (lead bytes 0x81..0xA0 and 0xB0..0xD6, trails 0x40..0xFE
+// but 0x7F, often 0x5C), all defined in GBK; under 65001 UTF-8 sequences of
+// 2, 3 (often Chinese) and 4 bytes, all well formed. Any other code page gets
+// ASCII alone. Half of those of 4 bytes or more start like a full path, or
+// nearly.
+std::string MakeTargetText(Lcg& random, size_t length, unsigned code_page);
 
 // A size from the environment variable `name`, or `fallback`.
 size_t SizeFromEnvironment(const char* name, size_t fallback);

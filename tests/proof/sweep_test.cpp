@@ -51,7 +51,9 @@ bool Matches(const TargetOutcome& expected, const std::vector<TargetRecorder::Ca
 // and without a terminator, and checks (1) the read into the guarded buffer,
 // (2) the walk's text steps applied there through the public operations and
 // (3) the real walk, all against the expected outcome stated from the rules.
-void SweepTargetTexts(bool dbcs, unsigned seed) {
+// The texts hold characters of code_page (MakeTargetText), read as the
+// ANSI code page, which must be it.
+void SweepTargetTexts(unsigned code_page, unsigned seed) {
   Record record("Sweep");
   record.SetDword("TargetNum", 1);
   InstallLocator locator;
@@ -62,7 +64,7 @@ void SweepTargetTexts(bool dbcs, unsigned seed) {
   for (size_t i = 0; i < count && failures < 10; ++i) {
     // Every length from 0 to 1000 once, then mostly lengths around the buffer's size.
     size_t length = i <= 1000 ? i : (random.Next(4) ? random.Next(301) : random.Next(1001));
-    std::string text = proof::MakeTargetText(random, length, dbcs);
+    std::string text = proof::MakeTargetText(random, length, code_page);
     for (int terminated = 0; terminated < 2; ++terminated) {
       // The byte after unterminated data must not be zero, or the registry
       // stores a terminator after all.
@@ -72,7 +74,7 @@ void SweepTargetTexts(bool dbcs, unsigned seed) {
                         proof::Printable(text) + "'";
       GuardedBuffer::SetRow(row);
       record.SetRaw("Target0", REG_SZ, data.data(), size);
-      TargetOutcome expected = proof::ExpectedTarget(data.substr(0, size), dbcs);
+      TargetOutcome expected = proof::ExpectedTarget(data.substr(0, size), code_page);
 
       guard.Fill(0);
       int type = locator.QueryValue(record.key(), "Target0", guard.data(), guard.size());
@@ -102,10 +104,9 @@ void SweepTargetTexts(bool dbcs, unsigned seed) {
 
 class SweepTargetText : public PatcherTest {};
 
+// ASCII texts, which every ANSI code page reads alike.
 TEST_F(SweepTargetText, GeneratedTextsGiveTheDirectoryAndConfigPathTheRulesGive) {
-  // Its rule reads every byte as a character of its own, which code page 936 does not.
-  if (GetACP() == 936) GTEST_SKIP() << "single-byte texts; under code page 936 Cp936Sweep runs";
-  SweepTargetTexts(false, 0x5EED);
+  SweepTargetTexts(0, 0x5EED);
 }
 
 class SweepRegistryValue : public PatcherTest {};
@@ -338,7 +339,7 @@ int PlainWalk(HKEY key, const WalkRecord& record, TargetRecorder* calls) {
       ADD_FAILURE() << "cannot read " << name;
       return -2;
     }
-    TargetOutcome expected = proof::ExpectedTarget(data.substr(0, size), false);
+    TargetOutcome expected = proof::ExpectedTarget(data.substr(0, size), 0);
     if (!expected.called) return -1;
     if (!TargetRecorder::Callback(expected.directory.c_str(), expected.config_path.c_str(),
                                   calls)) {
@@ -433,16 +434,20 @@ TEST_F(SweepTargetWalk, GeneratedRecordsGiveThePlainWalksCallsAtTheCostOfTheReco
   EXPECT_GT(leads, 0) << "no record lists a target the walk needs first";
 }
 
-class Cp936Sweep : public PatcherTest {};
+class CodePageSweep : public PatcherTest {};
 
-// The same sweep with double-byte characters, trail bytes 0x5C included,
-// under the ANSI code page 936.
-TEST_F(Cp936Sweep, DoubleByteTextsKeepTrailBytesAndGiveTheRulesResult) {
-  if (GetACP() != 936) {
-    GTEST_SKIP() << "needs the ANSI code page 936 (Chinese, Simplified); this system's is "
-                 << GetACP();
+// The same sweep with the multibyte characters of the ANSI code page: under
+// 936 double-byte ones, trail bytes 0x5C included; under 65001 UTF-8
+// sequences of 2 to 4 bytes, so that the 260-byte limit falls inside
+// characters of every width.
+TEST_F(CodePageSweep, MultiByteTextsKeepTheirCharactersAndGiveTheRulesResult) {
+  const unsigned code_page = GetACP();
+  if (code_page != 936 && code_page != 65001) {
+    GTEST_SKIP() << "needs the ANSI code page 936 or 65001, whose characters it generates; this "
+                    "system's is "
+                 << code_page;
   }
-  SweepTargetTexts(true, 0x936);
+  SweepTargetTexts(code_page, code_page == 936 ? 0x936 : 0x65001);
 }
 
 }  // namespace

@@ -11,7 +11,7 @@ bool IsLead936(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
 
 }  // namespace
 
-TargetOutcome ExpectedTarget(const std::string& stored, bool dbcs) {
+TargetOutcome ExpectedTarget(const std::string& stored, unsigned code_page) {
   TargetOutcome none = {false, "", ""};
   std::string view = stored.substr(0, stored.size() < MAX_PATH ? stored.size() : MAX_PATH);
   size_t zero = view.find('\0');
@@ -23,7 +23,7 @@ TargetOutcome ExpectedTarget(const std::string& stored, bool dbcs) {
   if (first == std::string::npos) return none;
   text = text.substr(first, text.find_last_not_of(' ') - first + 1);
   size_t last = text.size() - 1;
-  if (dbcs) {
+  if (code_page == 936) {
     for (size_t at = 0; at < text.size();) {
       last = at;
       at += (IsLead936(text[at]) && at + 1 < text.size()) ? 2 : 1;

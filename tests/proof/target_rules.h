@@ -12,15 +12,17 @@ namespace proof {
 // target fails; the text is cut at its last comma, blanks (0x20 only) are
 // trimmed from both ends; the target fails if that leaves nothing; one
 // trailing '\' or '/' is dropped unless it is the trail byte of a double-byte
-// character (dbcs); the target fails unless what is left is a full path (an
-// ASCII letter, ':' and then '\', '/' or nothing; or two leading separators);
-// else the callback gets the directory and directory + "\Bin\config.ini".
+// character of code page 936 (no byte of a UTF-8 sequence is ASCII, so under
+// 65001 every such byte is a separator); the target fails unless what is
+// left is a full path (an ASCII letter, ':' and then '\', '/' or nothing; or
+// two leading separators); else the callback gets the directory and
+// directory + "\Bin\config.ini".
 struct TargetOutcome {
   bool called;
   std::string directory;
   std::string config_path;
 };
-TargetOutcome ExpectedTarget(const std::string& stored, bool dbcs);
+TargetOutcome ExpectedTarget(const std::string& stored, unsigned code_page);
 
 }  // namespace proof
 
