@@ -31,24 +31,9 @@ using testing_support::TargetRecorder;
 const wchar_t kZhong = 0x4E2D;
 const wchar_t kNai = 0x4E57;
 
-// The text's form in the ANSI code page, as the -A functions give it.
-std::string Ansi(const std::wstring& wide) {
-  int size = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, NULL, 0, NULL, NULL);
-  if (size <= 1) return "";
-  std::string ansi(size, '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, &ansi[0], size, NULL, NULL);
-  ansi.resize(size - 1);
-  return ansi;
-}
-
-std::wstring Wide(const std::string& ansi) {
-  int size = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, NULL, 0);
-  if (size <= 1) return L"";
-  std::wstring wide(size, L'\0');
-  MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &wide[0], size);
-  wide.resize(size - 1);
-  return wide;
-}
+// The text's form in the ANSI code page, as the -A functions give it, and back.
+std::string Ansi(const std::wstring& wide) { return testing_support::Narrow(wide); }
+std::wstring Wide(const std::string& ansi) { return testing_support::Widen(ansi); }
 
 // head, then as many of ch as fit, then ASCII letters, up to exactly `bytes`
 // bytes in the ANSI code page.

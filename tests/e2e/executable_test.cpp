@@ -46,7 +46,9 @@ class PatcherImage : public ::testing::Test {
  protected:
   void SetUp() override {
     const std::string patcher = e2e::PatcherUnderTest(PATCHER_EXE);
-    RecordProperty("patcher", e2e::Utf8FromAnsi(patcher));
+    // GoogleTest's XML report holds its properties in UTF-8; the kit's folder
+    // may have any name.
+    RecordProperty("patcher", testing_support::Narrow(testing_support::Widen(patcher), CP_UTF8));
     name_ = patcher.substr(patcher.find_last_of("\\/") + 1);
     bytes_ = testing_support::ReadWholeFile(patcher);
     ASSERT_NE(std::string(testing_support::kMissing), bytes_) << patcher << " cannot be read";
@@ -202,7 +204,9 @@ class ExecutableResources : public ::testing::Test {
  protected:
   void SetUp() override {
     const std::string patcher = e2e::PatcherUnderTest(PATCHER_EXE);
-    RecordProperty("patcher", e2e::Utf8FromAnsi(patcher));
+    // GoogleTest's XML report holds its properties in UTF-8; the kit's folder
+    // may have any name.
+    RecordProperty("patcher", testing_support::Narrow(testing_support::Widen(patcher), CP_UTF8));
     module_ = LoadLibraryExA(patcher.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(nullptr, module_);
   }

@@ -148,17 +148,4 @@ std::string PatcherUnderTest(const char* built_name) {
   return path;
 }
 
-std::string Utf8FromAnsi(const std::string& ansi) {
-  int wide_size = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, NULL, 0);
-  if (wide_size <= 1) return "";
-  std::wstring wide(wide_size, L'\0');
-  MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &wide[0], wide_size);
-  int size = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, NULL, 0, NULL, NULL);
-  if (size <= 1) return "";
-  std::string utf8(size, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &utf8[0], size, NULL, NULL);
-  utf8.resize(size - 1);
-  return utf8;
-}
-
 }  // namespace e2e

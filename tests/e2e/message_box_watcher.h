@@ -69,10 +69,6 @@ std::string BesideThisProgram(const char* file_name);
 // program.
 std::string PatcherUnderTest(const char* built_name);
 
-// The UTF-8 form of a text in the ANSI code page, as GoogleTest's XML report
-// holds its properties (a path of the kit's folder may hold any character).
-std::string Utf8FromAnsi(const std::string& ansi);
-
 }  // namespace e2e
 
 #endif  // TESTS_E2E_MESSAGE_BOX_WATCHER_H_

@@ -245,7 +245,9 @@ TEST_F(EndToEndRun, EachScenarioShowsItsMessageWritesOnlyTargetConfigsAndExitsZe
        true},
   };
   const std::string patcher = e2e::PatcherUnderTest(PATCHER_EXE);
-  RecordProperty("patcher", e2e::Utf8FromAnsi(patcher));
+  // GoogleTest's XML report holds its properties in UTF-8; the kit's folder
+  // may have any name.
+  RecordProperty("patcher", testing_support::Narrow(testing_support::Widen(patcher), CP_UTF8));
   for (const PatcherRun& s : scenarios) {
     SCOPED_TRACE(s.name);
     testing_support::RemoveVarnexKey();

@@ -147,13 +147,30 @@ const std::vector<std::string>& AllSkins() {
   return skins;
 }
 
+std::string Narrow(const std::wstring& wide, UINT code_page) {
+  int size = WideCharToMultiByte(code_page, 0, wide.c_str(), -1, NULL, 0, NULL, NULL);
+  if (size <= 1) return "";
+  std::string text(size, '\0');
+  WideCharToMultiByte(code_page, 0, wide.c_str(), -1, &text[0], size, NULL, NULL);
+  text.resize(size - 1);
+  return text;
+}
+
+std::wstring Widen(const std::string& text, UINT code_page) {
+  int size = MultiByteToWideChar(code_page, 0, text.c_str(), -1, NULL, 0);
+  if (size <= 1) return L"";
+  std::wstring wide(size, L'\0');
+  MultiByteToWideChar(code_page, 0, text.c_str(), -1, &wide[0], size);
+  wide.resize(size - 1);
+  return wide;
+}
+
 std::wstring LongForm(const std::string& path) {
-  wchar_t wide[2048];
-  int length = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, 2048);
-  if (length <= 0) return std::wstring();
+  std::wstring wide = Widen(path);
+  if (wide.empty()) return wide;
   // The prefix takes no relative part, '/' or UNC name: those stay as given.
   bool from_root = path.size() >= 3 && path[1] == ':' && path[2] == '\\';
-  return from_root ? L"\\\\?\\" + std::wstring(wide) : std::wstring(wide);
+  return from_root ? L"\\\\?\\" + wide : wide;
 }
 
 std::string ReadWholeFile(const std::string& path) {

@@ -90,6 +90,11 @@ const std::vector<std::string>& AllSkins();
 // A skin mask with every skin of AllSkins().
 const unsigned kAllSkins = 0xF;
 
+// A text converted from UTF-16 into a code page (CP_ACP: the ANSI code page
+// the -A functions speak; CP_UTF8), and back; "" where the conversion fails.
+std::string Narrow(const std::wstring& wide, UINT code_page = CP_ACP);
+std::wstring Widen(const std::string& text, UINT code_page = CP_ACP);
+
 // The \\?\ form of a path from a drive's root (C:\...), which Win32 takes
 // past MAX_PATH; any other path as it is, in UTF-16.
 std::wstring LongForm(const std::string& path);
