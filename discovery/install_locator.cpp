@@ -115,8 +115,8 @@ char* InstallLocator::FindProductKey(const char* parent_path, const char* id_nam
                                      const char* expected_id) {
   if (parent_path == NULL || id_name == NULL || expected_id == NULL) return NULL;
   HKEY parent = NULL;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, parent_path, 0, KEY_ENUMERATE_SUB_KEYS, &parent) !=
-      ERROR_SUCCESS) {
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, parent_path, 0, KEY_ENUMERATE_SUB_KEYS | kRecordView,
+                    &parent) != ERROR_SUCCESS) {
     return NULL;
   }
   char* found = NULL;
@@ -149,7 +149,7 @@ int InstallLocator::ForEachTarget(const char* record_path, const char* count_nam
   if (record_path == NULL || count_name == NULL || prefix == NULL) return kNotInstalled;
   if (lstrlenA(prefix) > kMaxPrefixLength) return kNotInstalled;
   HKEY record = NULL;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, record_path, 0, KEY_QUERY_VALUE, &record) !=
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, record_path, 0, KEY_QUERY_VALUE | kRecordView, &record) !=
       ERROR_SUCCESS) {
     return kRunFailed;
   }

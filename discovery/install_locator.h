@@ -19,6 +19,12 @@ typedef int (*TargetCallback)(const char* directory, const char* config_path, vo
 // Size in bytes of the buffers that registry strings are read into.
 const DWORD kRegTextSize = MAX_PATH;
 
+// The registry view of every key opened: the 32-bit one, where the product's
+// 32-bit installer writes its record. A 32-bit process on 64-bit Windows sees
+// that view anyway and 32-bit Windows ignores the flag; it says so in the code
+// and keeps a 64-bit build of the same sources on the same records.
+const REGSAM kRecordView = KEY_WOW64_32KEY;
+
 // All operations are read-only on the registry and close every key they open.
 class InstallLocator {
  public:

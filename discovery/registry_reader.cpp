@@ -29,8 +29,9 @@ int InstallLocator::ReadValue(HKEY root, const char* sub_key, const char* value_
                               DWORD buffer_size) {
   if (root == NULL || value_name == NULL || buffer == NULL) return -1;
   HKEY key = NULL;
-  // No view flag: a 32-bit process on 64-bit Windows reads the 32-bit view.
-  if (RegOpenKeyExA(root, sub_key, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return -1;
+  if (RegOpenKeyExA(root, sub_key, 0, KEY_QUERY_VALUE | kRecordView, &key) != ERROR_SUCCESS) {
+    return -1;
+  }
   int result = QueryValue(key, value_name, buffer, buffer_size);
   RegCloseKey(key);
   return result;

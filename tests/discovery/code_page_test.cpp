@@ -160,7 +160,8 @@ TEST_F(CodePageText, RecordNamesAreFoundUpTo259BytesAndLongerOnesPassedOver) {
       wchar_t first[256] = {0};
       DWORD size = 256;
       if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, testing_support::kInstalledPath, 0,
-                        KEY_ENUMERATE_SUB_KEYS, &parent) == ERROR_SUCCESS) {
+                        KEY_ENUMERATE_SUB_KEYS | testing_support::kPatcherView,
+                        &parent) == ERROR_SUCCESS) {
         RegEnumKeyExW(parent, 0, first, &size, NULL, NULL, NULL, NULL);
         RegCloseKey(parent);
       }

@@ -31,8 +31,9 @@ typedef std::vector<std::string> Texts;
 Texts EnumerationOrder() {
   Texts names;
   HKEY parent = NULL;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kInstalledPath, 0, KEY_ENUMERATE_SUB_KEYS, &parent) !=
-      ERROR_SUCCESS) {
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kInstalledPath, 0,
+                    KEY_ENUMERATE_SUB_KEYS | testing_support::kPatcherView,
+                    &parent) != ERROR_SUCCESS) {
     return names;
   }
   for (DWORD i = 0;; ++i) {
@@ -135,11 +136,11 @@ TEST_F(ProductLookup, MissingParentKeyOrNullArgumentFindsNothing) {
             locator.FindProductKey("SOFTWARE\\Varnex\\Elsewhere", "SoftWareID", kProductId));
 }
 
-// A record that exists only in the 64-bit view is invisible to this 32-bit
-// program, as on 64-bit Windows; the same record in the 32-bit view is found.
+// A record that exists only in the 64-bit view is not found, as a 32-bit
+// program on 64-bit Windows sees it; the same record in the 32-bit view is.
 TEST_F(ProductLookup, RecordOnlyInThe64BitViewIsNotFound) {
   if (testing_support::HasOneRegistryView()) GTEST_SKIP() << testing_support::kOneViewSkip;
-  ASSERT_TRUE(testing_support::RunsUnderWow64());
+  ASSERT_TRUE(testing_support::SeesBothRegistryViews());
   InstallLocator locator;
   TargetRecorder recorder;
   {
@@ -695,7 +696,8 @@ TEST_F(RunResult, Table) {
       // The parent exists, the installed-products key does not.
       HKEY varnex = NULL;
       ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Varnex", 0, NULL, 0,
-                                               KEY_ALL_ACCESS, NULL, &varnex, NULL));
+                                               KEY_ALL_ACCESS | testing_support::kPatcherView, NULL,
+                                               &varnex, NULL));
       RegCloseKey(varnex);
     }
     registry.before_info = [&c](HKEY) {

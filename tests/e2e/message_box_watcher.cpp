@@ -42,6 +42,17 @@ BOOL CALLBACK CollectChild(HWND child, LPARAM param) {
   return TRUE;
 }
 
+// The whole number in ORVANE_WAIT_SCALE, or 1 where it holds none.
+DWORD WaitScale() {
+  char text[16] = {0};
+  DWORD length = GetEnvironmentVariableA("ORVANE_WAIT_SCALE", text, sizeof text);
+  DWORD scale = 0;
+  for (DWORD i = 0; i < length && i < sizeof text && text[i] >= '0' && text[i] <= '9'; ++i) {
+    scale = scale * 10 + static_cast<DWORD>(text[i] - '0');
+  }
+  return length == 0 || length >= sizeof text || scale == 0 || scale > 1000 ? 1 : scale;
+}
+
 }  // namespace
 
 HWND FindMessageBox(DWORD pid) {
@@ -107,8 +118,9 @@ BoxedRun RunAndAnswer(const std::string& program, const std::string& working_dir
   run.started = true;
   CloseHandle(process.hThread);
   const DWORD start = GetTickCount();
+  const DWORD waited = timeout_ms * WaitScale();
   HWND answered = NULL;
-  while (GetTickCount() - start < timeout_ms) {
+  while (GetTickCount() - start < waited) {
     if (WaitForSingleObject(process.hProcess, 20) == WAIT_OBJECT_0) {
       run.exited = true;
       break;

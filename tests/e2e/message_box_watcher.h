@@ -53,7 +53,9 @@ bool PressOk(HWND box);
 
 // Starts program (a full path) in working_dir, answers each message box it
 // shows with OK after reading it, and waits for it to end. After timeout_ms
-// without an exit the process is terminated and exited stays false. The
+// (times the whole number in ORVANE_WAIT_SCALE, where a machine starts such a
+// program slowly: 32-bit Wine under emulation) without an exit the process is
+// terminated and exited stays false. The
 // program gets environment (a block as CreateProcessA takes it: NAME=value
 // strings, each with its terminator, then one more), or this process's own
 // environment when it is null.

@@ -340,8 +340,9 @@ TEST_F(FaultRegistry, ReadWithTheSizeOfAShorterValueIsRefused) {
 // is the same on both.
 TEST_F(FaultRegistry, RecordThatCannotBeOpenedByItsPathIsPassedOver) {
   HKEY parent = NULL;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, testing_support::kInstalledPath, 0,
-                                           NULL, 0, KEY_ALL_ACCESS, NULL, &parent, NULL));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegCreateKeyExA(HKEY_LOCAL_MACHINE, testing_support::kInstalledPath, 0, NULL, 0,
+                            KEY_ALL_ACCESS | testing_support::kPatcherView, NULL, &parent, NULL));
   // Made through its parent: the full path is too long for Wine.
   const std::string name(230, 'A');
   HKEY other = NULL;

@@ -20,23 +20,28 @@ extern const char kMissing[];  // <missing>
 // A user's own config.ini, put where a run must not write: it stays as it was.
 extern const char kUntouchedConfig[];
 
-// Removes HKLM\SOFTWARE\Varnex in the given view (0 = this process's own view,
-// or KEY_WOW64_64KEY / KEY_WOW64_32KEY).
-void RemoveVarnexKey(REGSAM view = 0);
+// The registry view the patcher reads and the fixtures write by default: the
+// 32-bit one, whichever the bitness of this program.
+const REGSAM kPatcherView = KEY_WOW64_32KEY;
+
+// Removes HKLM\SOFTWARE\Varnex in the given view (KEY_WOW64_32KEY or
+// KEY_WOW64_64KEY).
+void RemoveVarnexKey(REGSAM view = kPatcherView);
 
 // True on 32-bit Windows, which has no WoW64 and one registry view: there
 // KEY_WOW64_64KEY and KEY_WOW64_32KEY both name the keys every program sees.
 bool HasOneRegistryView();
 // Why a test of the 64-bit view skips there.
 extern const char kOneViewSkip[];
-// Whether this 32-bit program runs under WoW64, as it must on 64-bit Windows.
-::testing::AssertionResult RunsUnderWow64();
+// Whether this program sees both registry views, as on 64-bit Windows: a
+// 64-bit program, or a 32-bit one under WoW64.
+::testing::AssertionResult SeesBothRegistryViews();
 
 // One installation record: a subkey of the installed-products key. The key
 // stays open for writing values until the object goes away.
 class Record {
  public:
-  explicit Record(const std::string& subkey, REGSAM view = 0);
+  explicit Record(const std::string& subkey, REGSAM view = kPatcherView);
   ~Record();
   Record(const Record&) = delete;
   Record& operator=(const Record&) = delete;
