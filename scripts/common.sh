@@ -62,9 +62,11 @@ orvane_export_tree() {
 
 # orvane_wine_env PREFIX [ARCH]: exports the Wine environment of every run: a
 # 64-bit prefix unless ARCH says win32 (32-bit programs then run under WoW64,
-# as on 64-bit Windows), no debug output, and no prompts for Mono or Gecko.
+# as on 64-bit Windows), no debug output, no prompts for Mono or Gecko, and
+# `wine` the loader of the prefix's architecture (scripts/loader/wine).
 orvane_wine_env() {
   export WINEPREFIX="$1" WINEARCH="${2:-win64}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  case ":$PATH:" in *":$orvane_root/scripts/loader:"*) ;; *) export PATH="$orvane_root/scripts/loader:$PATH" ;; esac
 }
 
 # orvane_boot_prefix [RUNNER...]: creates the prefix that WINEPREFIX names
@@ -72,7 +74,7 @@ orvane_wine_env() {
 # windows are unmanaged: without a window manager they close at once instead
 # of after about 2 s.
 orvane_boot_prefix() {
-  "$@" wineboot -i >/dev/null 2>&1
+  "$@" wine wineboot -i >/dev/null 2>&1
   "$@" wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
 }
 
