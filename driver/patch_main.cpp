@@ -4,6 +4,7 @@
 
 #include "config/config_ini.h"
 #include "discovery/install_locator.h"
+#include "driver/virtualization.h"
 
 namespace {
 
@@ -28,7 +29,11 @@ const char* OutcomeText(int result) {
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   InstallLocator locator;
   ConfigIni config;
-  const char* text = OutcomeText(locator.Run(UpdateTargetConfig, &config));
+  // Virtualized, every write would succeed into the user's VirtualStore and
+  // the box would report an update nobody else sees: nothing is read or
+  // written then, and the run fails.
+  const int result = EndVirtualization() ? locator.Run(UpdateTargetConfig, &config) : kRunFailed;
+  const char* text = OutcomeText(result);
   if (text != NULL) MessageBoxA(NULL, text, kCaption, MB_OK);
   return 0;
 }
