@@ -18,7 +18,9 @@ class ConfigIni : public IniFile {
 };
 
 // Per-target callback for InstallLocator::Run; context is the ConfigIni to
-// write through. Makes the config file's attributes normal, points the
+// write through. Makes the config file's attributes normal (every attribute
+// SetFileAttributesA can clear: read-only, hidden, system, archive,
+// not-content-indexed, temporary, offline), points the
 // ConfigIni at it and applies the update. Returns ApplyUpdate's result, or 0
 // for a null argument or a config path that does not fit in MAX_PATH (then
 // nothing is touched).

@@ -22,12 +22,13 @@ orvane_at_exit() {
 }
 
 # orvane_configure SOURCE_DIR BUILD_DIR [CMAKE_ARGS...]: the cross build's
-# configure line, with the toolchain file of that source tree.
+# configure line, with the toolchain file of that source tree when the folder
+# is configured afresh (CMake reads it only then, and warns of it unused after).
 orvane_configure() {
-  local source="$1" build="$2"
+  local source="$1" build="$2" toolchain=()
   shift 2
-  cmake -S "$source" -B "$build" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-i686.cmake" "$@"
+  [ -f "$build/CMakeCache.txt" ] || toolchain=(-DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-i686.cmake")
+  cmake -S "$source" -B "$build" -G Ninja "${toolchain[@]}" "$@"
 }
 
 # orvane_build_quietly WORK "TARGETS" [CMAKE_ARGS...]: configures the sources in
