@@ -12,8 +12,10 @@ class ConfigIni : public IniFile {
 
   // Writes the settings and, for each skin file found in directory\Bin\Res\,
   // its SkinConfig entry, into the file set with SetPath. Returns 1 when every
-  // write succeeded and all four skins are present, else 0. Every write is
-  // made even after one failed; entries of missing skins are left as they were.
+  // write succeeded and all four skins are found, else 0. Every write is made
+  // even after one failed; entries of skins not found are left as they were.
+  // A skin whose path is MAX_PATH characters or longer is not found, present
+  // or not: from a directory of 239 single-byte characters on, none is.
   int ApplyUpdate(const char* directory);
 };
 

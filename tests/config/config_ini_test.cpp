@@ -564,9 +564,14 @@ TEST(UpdateTarget, ConfigPathOfMaxPathOrMoreTouchesNothing) {
     std::string directory = base + std::string(length - 15 - base.size(), 'd');
     std::string config_path = directory + "\\Bin\\config.ini";
     ASSERT_EQ(length, config_path.size()) << length;
-    // Past the ANSI folder limit (248 characters): made through the \\?\ form.
+    // Past the ANSI folder limit (248 characters): made through the \\?\ form,
+    // with every skin file, whose paths pass MAX_PATH.
     if (directory.size() + 4 < MAX_PATH) {
-      ASSERT_TRUE(testing_support::MakeLongDir(directory + "\\Bin")) << length;
+      ASSERT_TRUE(testing_support::MakeLongDir(directory + "\\Bin\\Res")) << length;
+      for (const std::string& skin : AllSkins()) {
+        ASSERT_TRUE(testing_support::WriteLongFile(directory + "\\Bin\\Res\\" + skin, "[S]\r\n"))
+            << length;
+      }
     }
     std::string cut = config_path.substr(base.size(), 259 - base.size());
     const std::string cut_poison = "[Cut]\r\nc=1\r\n";
@@ -578,7 +583,8 @@ TEST(UpdateTarget, ConfigPathOfMaxPathOrMoreTouchesNothing) {
     config.SetPath(tree.Path("Prev\\Bin\\config.ini").c_str());
     config.paths.clear();
     int result = UpdateTargetConfig(directory.c_str(), config_path.c_str(), &config);
-    // Even at 259 the skins lie beyond MAX_PATH and are not found.
+    // Even at 259 the skins, which are there, lie beyond MAX_PATH and are not
+    // found: the settings are written, no skin entry is, and the target fails.
     EXPECT_EQ(0, result) << length;
     EXPECT_EQ(previous_poison, tree.ReadFile("Prev\\Bin\\config.ini")) << length;
     if (length <= 259) {
