@@ -11,13 +11,17 @@ orvane_exit_actions=()
 orvane_run_exit_actions() {
   local action
   for action in "${orvane_exit_actions[@]}"; do
-    eval "$action" || true
+    eval "$action" 2>/dev/null || true
   done
 }
-# orvane_at_exit COMMAND: runs COMMAND (a shell text) when the script exits,
-# before whatever was registered earlier (a wineserver goes before its display).
+# orvane_at_exit COMMAND [ARGS...]: runs COMMAND with its ARGS, quietly, when
+# the script exits, before whatever was registered earlier (a wineserver goes
+# before its display). Each word is kept as given (printf %q), so a path may
+# hold quotes and blanks.
 orvane_at_exit() {
-  orvane_exit_actions=("$1" "${orvane_exit_actions[@]}")
+  local action
+  printf -v action '%q ' "$@"
+  orvane_exit_actions=("$action" "${orvane_exit_actions[@]}")
   trap orvane_run_exit_actions EXIT
 }
 
@@ -119,7 +123,7 @@ orvane_start_display() {
   named="$(mktemp "${TMPDIR:-/tmp}/orvane-display.XXXXXX")"
   Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp 3>"$named" >/dev/null 2>&1 &
   orvane_xvfb_pid=$!
-  orvane_at_exit "kill $orvane_xvfb_pid 2>/dev/null"
+  orvane_at_exit kill "$orvane_xvfb_pid"
   for _ in $(seq 100); do
     [ -s "$named" ] && break
     kill -0 "$orvane_xvfb_pid" 2>/dev/null || break
