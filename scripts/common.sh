@@ -102,6 +102,7 @@ orvane_code_page_locale() {
     mkdir -p "$locales"
     localedef -i "${name%%.*}" -f UTF-8 "$locales/$name" 2>/dev/null || true
   fi
+  # shellcheck disable=SC2034 # read by the scripts that source this
   orvane_in_locale=(env LOCPATH="$locales" LC_ALL="$name" LANG="$name")
 }
 
