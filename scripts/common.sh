@@ -35,6 +35,50 @@ orvane_configure() {
   cmake -S "$source" -B "$build" -G Ninja "${toolchain[@]}" "$@"
 }
 
+# orvane_release_options CALLER ARGS...: reads scripts/release's options (its
+# header lists them), for it and for scripts/windows-kit, which passes them on:
+# sets pfx, timestamp, out (absolute; CALLER is the folder relative paths start
+# from; dist/ of the project by default) and working_tree (0 or 1). A wrong
+# option ends the script through its die; --help prints the script's header.
+orvane_release_options() {
+  local caller="$1"
+  shift
+  absolute() { case "$1" in /*) printf '%s' "$1" ;; *) printf '%s/%s' "$caller" "$1" ;; esac }
+  pfx="" timestamp="" out="" working_tree=0
+  while [ $# -gt 0 ]; do
+    case "$1" in
+      --sign)
+        [ $# -ge 2 ] || die "--sign needs a .pfx file"
+        pfx="$(absolute "$2")"
+        shift 2
+        ;;
+      --timestamp)
+        [ $# -ge 2 ] || die "--timestamp needs a URL"
+        timestamp="$2"
+        shift 2
+        ;;
+      --out)
+        [ $# -ge 2 ] || die "--out needs a folder"
+        out="$(absolute "$2")"
+        shift 2
+        ;;
+      --working-tree)
+        working_tree=1
+        shift
+        ;;
+      -h | --help)
+        sed -n '2,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//;p}' "$0"
+        exit 0
+        ;;
+      *) die "unknown argument '$1' ($0 --help lists them)" ;;
+    esac
+  done
+  [ -z "$timestamp" ] || [ -n "$pfx" ] || die "--timestamp goes with --sign"
+  [ "$working_tree" -eq 0 ] || [ -n "$out" ] ||
+    die "--working-tree needs --out: dist/ only ever holds builds of a commit"
+  [ -n "$out" ] || out="$orvane_root/dist"
+}
+
 # orvane_build_quietly WORK "TARGETS" [CMAKE_ARGS...]: configures the sources in
 # WORK/src into WORK/build and builds TARGETS there, the output kept in
 # WORK/build.log and shown on standard error only when the build fails, which
