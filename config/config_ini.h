@@ -8,7 +8,7 @@
 class ConfigIni : public IniFile {
  public:
   ConfigIni() {}
-  virtual ~ConfigIni();
+  ~ConfigIni() override;
 
   // Writes the settings and, for each skin file found in directory\Bin\Res\,
   // its SkinConfig entry, into the file set with SetPath. Returns 1 when every

@@ -126,7 +126,7 @@ TEST(TextHelpers, FindLastCharTable) {
   for (const auto& c : cases) {
     char buffer[32];
     strcpy(buffer, c.text);
-    char* found = FindLastChar(buffer, c.ch);
+    const char* found = FindLastChar(buffer, c.ch);
     int position = found == NULL ? -1 : static_cast<int>(found - buffer);
     EXPECT_EQ(c.position, position) << "'" << c.text << "'";
   }
