@@ -56,7 +56,9 @@ int UpdateTargetConfig(const char* directory, const char* config_path, void* con
   if (directory == NULL || config_path == NULL || context == NULL) return 0;
   // SetPath would cut a longer path and send every value to another file.
   if (lstrlenA(config_path) >= MAX_PATH) return 0;
-  // Clears read-only, hidden and system marks; a missing file is created later.
+  // Clears every attribute the call can clear (read-only, hidden, system,
+  // archive, not-content-indexed, temporary, offline); a missing file is
+  // created later.
   SetFileAttributesA(config_path, FILE_ATTRIBUTE_NORMAL);
   ConfigIni* config = static_cast<ConfigIni*>(context);
   config->SetPath(config_path);

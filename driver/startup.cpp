@@ -15,16 +15,15 @@ extern "C" __attribute__((force_align_arg_pointer)) void WinMainCRTStartup() {
       static_cast<UINT>(WinMain(GetModuleHandleA(NULL), NULL, no_arguments, SW_SHOWDEFAULT)));
 }
 
-// The product's objects live on the stack, but the deleting destructors in
-// their virtual tables still name these; on the process heap they keep
-// libstdc++ and the C runtime's heap out of the executable.
-void* operator new(size_t size) { return HeapAlloc(GetProcessHeap(), 0, size); }
+// The product's objects live on the stack and nothing calls new, but the
+// deleting destructors in their virtual tables name the sized delete; defined
+// here, with the unsized one the language asks for beside it, it keeps
+// libstdc++ and the C runtime's heap out of the executable. A new would bring
+// them back, which the import test would see.
 void operator delete(void* block) noexcept {
   if (block != NULL) HeapFree(GetProcessHeap(), 0, block);
 }
-void operator delete(void* block, size_t) noexcept {
-  if (block != NULL) HeapFree(GetProcessHeap(), 0, block);
-}
+void operator delete(void* block, size_t) noexcept { operator delete(block); }
 
 // GCC may call memset and memcpy for any ZeroMemory, CopyMemory or copy of a
 // block, and does at -O0 and -O2 even where -Os fills in place; a program

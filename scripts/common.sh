@@ -11,23 +11,72 @@ orvane_exit_actions=()
 orvane_run_exit_actions() {
   local action
   for action in "${orvane_exit_actions[@]}"; do
-    eval "$action" || true
+    eval "$action" 2>/dev/null || true
   done
 }
-# orvane_at_exit COMMAND: runs COMMAND (a shell text) when the script exits,
-# before whatever was registered earlier (a wineserver goes before its display).
+# orvane_at_exit COMMAND [ARGS...]: runs COMMAND with its ARGS, quietly, when
+# the script exits, before whatever was registered earlier (a wineserver goes
+# before its display). Each word is kept as given (printf %q), so a path may
+# hold quotes and blanks.
 orvane_at_exit() {
-  orvane_exit_actions=("$1" "${orvane_exit_actions[@]}")
+  local action
+  printf -v action '%q ' "$@"
+  orvane_exit_actions=("$action" "${orvane_exit_actions[@]}")
   trap orvane_run_exit_actions EXIT
 }
 
 # orvane_configure SOURCE_DIR BUILD_DIR [CMAKE_ARGS...]: the cross build's
-# configure line, with the toolchain file of that source tree.
+# configure line, with the toolchain file of that source tree when the folder
+# is configured afresh (CMake reads it only then, and warns of it unused after).
 orvane_configure() {
-  local source="$1" build="$2"
+  local source="$1" build="$2" toolchain=()
   shift 2
-  cmake -S "$source" -B "$build" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-i686.cmake" "$@"
+  [ -f "$build/CMakeCache.txt" ] || toolchain=(-DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-i686.cmake")
+  cmake -S "$source" -B "$build" -G Ninja "${toolchain[@]}" "$@"
+}
+
+# orvane_release_options CALLER ARGS...: reads scripts/release's options (its
+# header lists them), for it and for scripts/windows-kit, which passes them on:
+# sets pfx, timestamp, out (absolute; CALLER is the folder relative paths start
+# from; dist/ of the project by default) and working_tree (0 or 1). A wrong
+# option ends the script through its die; --help prints the script's header.
+orvane_release_options() {
+  local caller="$1"
+  shift
+  absolute() { case "$1" in /*) printf '%s' "$1" ;; *) printf '%s/%s' "$caller" "$1" ;; esac }
+  pfx="" timestamp="" out="" working_tree=0
+  while [ $# -gt 0 ]; do
+    case "$1" in
+      --sign)
+        [ $# -ge 2 ] || die "--sign needs a .pfx file"
+        pfx="$(absolute "$2")"
+        shift 2
+        ;;
+      --timestamp)
+        [ $# -ge 2 ] || die "--timestamp needs a URL"
+        timestamp="$2"
+        shift 2
+        ;;
+      --out)
+        [ $# -ge 2 ] || die "--out needs a folder"
+        out="$(absolute "$2")"
+        shift 2
+        ;;
+      --working-tree)
+        working_tree=1
+        shift
+        ;;
+      -h | --help)
+        sed -n '2,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//;p}' "$0"
+        exit 0
+        ;;
+      *) die "unknown argument '$1' ($0 --help lists them)" ;;
+    esac
+  done
+  [ -z "$timestamp" ] || [ -n "$pfx" ] || die "--timestamp goes with --sign"
+  [ "$working_tree" -eq 0 ] || [ -n "$out" ] ||
+    die "--working-tree needs --out: dist/ only ever holds builds of a commit"
+  [ -n "$out" ] || out="$orvane_root/dist"
 }
 
 # orvane_build_quietly WORK "TARGETS" [CMAKE_ARGS...]: configures the sources in
@@ -97,6 +146,7 @@ orvane_code_page_locale() {
     mkdir -p "$locales"
     localedef -i "${name%%.*}" -f UTF-8 "$locales/$name" 2>/dev/null || true
   fi
+  # shellcheck disable=SC2034 # read by the scripts that source this
   orvane_in_locale=(env LOCPATH="$locales" LC_ALL="$name" LANG="$name")
 }
 
@@ -118,7 +168,7 @@ orvane_start_display() {
   named="$(mktemp "${TMPDIR:-/tmp}/orvane-display.XXXXXX")"
   Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp 3>"$named" >/dev/null 2>&1 &
   orvane_xvfb_pid=$!
-  orvane_at_exit "kill $orvane_xvfb_pid 2>/dev/null"
+  orvane_at_exit kill "$orvane_xvfb_pid"
   for _ in $(seq 100); do
     [ -s "$named" ] && break
     kill -0 "$orvane_xvfb_pid" 2>/dev/null || break

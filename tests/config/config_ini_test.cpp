@@ -448,6 +448,16 @@ TEST(UpdateTarget, MarkedConfigIsMadeNormalThenUpdated) {
   }
 }
 
+// The pauses this thread asks for, in ms: the update's own, not the holder's,
+// which lets go on a thread of its own.
+DWORD g_slept = 0;
+DWORD g_sleeper = 0;
+decltype(&Sleep) g_plain_sleep = NULL;
+void WINAPI CountSleep(DWORD ms) {
+  if (GetCurrentThreadId() == g_sleeper) g_slept += ms;
+  g_plain_sleep(ms);
+}
+
 TEST(UpdateTarget, ConfigHeldByAnotherProgramIsWaitedForAbout2Seconds) {
   // Both share modes refuse the profile write with a sharing violation.
   static const struct {
@@ -464,6 +474,11 @@ TEST(UpdateTarget, ConfigHeldByAnotherProgramIsWaitedForAbout2Seconds) {
   };
   const std::string user_config =
       "[General]\r\nOwner=Front desk\r\n[Setting Infor]\r\nVolume=7\r\n";
+  testing_support::RedirectedImports sleeps(
+      {{"kernel32.dll", "Sleep", reinterpret_cast<void*>(CountSleep),
+        reinterpret_cast<void**>(&g_plain_sleep)}});
+  ASSERT_TRUE(sleeps.installed());
+  g_sleeper = GetCurrentThreadId();
   for (const auto& c : cases) {
     TempTree tree;
     tree.MakeInstall("App", AllSkins());
@@ -476,6 +491,7 @@ TEST(UpdateTarget, ConfigHeldByAnotherProgramIsWaitedForAbout2Seconds) {
       testing_support::FileHold hold(tree.Path(kConfig), c.share, c.create,
                                      c.throughout ? 3000 : 300);
       ASSERT_TRUE(hold.held()) << c.name;
+      g_slept = 0;
       DWORD start = GetTickCount();
       result = UpdateTargetConfig(tree.Path("App").c_str(), tree.Path(kConfig).c_str(), &config);
       took = GetTickCount() - start;
@@ -483,10 +499,13 @@ TEST(UpdateTarget, ConfigHeldByAnotherProgramIsWaitedForAbout2Seconds) {
     EXPECT_EQ(!c.throughout, result != 0) << c.name;
     if (c.throughout) {
       // Every write of the target failed while it was held, so nothing was
-      // written; and the whole target waited only once.
+      // written; and the whole target waited only once: the clock went on
+      // for about 2 s (or longer, on a loaded machine), and the pauses asked
+      // for add up to no more than 2 s.
       EXPECT_EQ(user_config, tree.ReadFile(kConfig)) << c.name;
       EXPECT_GE(took, 1900u) << c.name;
-      EXPECT_LE(took, 3000u) << c.name;
+      EXPECT_GT(g_slept, 0u) << c.name;
+      EXPECT_LE(g_slept, 2000u) << c.name;
     } else if (c.create) {
       EXPECT_EQ(UpdatedConfig(0xF), tree.ReadFile(kConfig)) << c.name;
     } else {
@@ -545,9 +564,14 @@ TEST(UpdateTarget, ConfigPathOfMaxPathOrMoreTouchesNothing) {
     std::string directory = base + std::string(length - 15 - base.size(), 'd');
     std::string config_path = directory + "\\Bin\\config.ini";
     ASSERT_EQ(length, config_path.size()) << length;
-    // Past the ANSI folder limit (248 characters): made through the \\?\ form.
+    // Past the ANSI folder limit (248 characters): made through the \\?\ form,
+    // with every skin file, whose paths pass MAX_PATH.
     if (directory.size() + 4 < MAX_PATH) {
-      ASSERT_TRUE(testing_support::MakeLongDir(directory + "\\Bin")) << length;
+      ASSERT_TRUE(testing_support::MakeLongDir(directory + "\\Bin\\Res")) << length;
+      for (const std::string& skin : AllSkins()) {
+        ASSERT_TRUE(testing_support::WriteLongFile(directory + "\\Bin\\Res\\" + skin, "[S]\r\n"))
+            << length;
+      }
     }
     std::string cut = config_path.substr(base.size(), 259 - base.size());
     const std::string cut_poison = "[Cut]\r\nc=1\r\n";
@@ -559,7 +583,8 @@ TEST(UpdateTarget, ConfigPathOfMaxPathOrMoreTouchesNothing) {
     config.SetPath(tree.Path("Prev\\Bin\\config.ini").c_str());
     config.paths.clear();
     int result = UpdateTargetConfig(directory.c_str(), config_path.c_str(), &config);
-    // Even at 259 the skins lie beyond MAX_PATH and are not found.
+    // Even at 259 the skins, which are there, lie beyond MAX_PATH and are not
+    // found: the settings are written, no skin entry is, and the target fails.
     EXPECT_EQ(0, result) << length;
     EXPECT_EQ(previous_poison, tree.ReadFile("Prev\\Bin\\config.ini")) << length;
     if (length <= 259) {

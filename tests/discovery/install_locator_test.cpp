@@ -491,6 +491,33 @@ TEST_F(TargetWalk, WalksTheNamesItIsGiven) {
   EXPECT_EQ(Texts({"E:\\Zero", "E:\\One"}), recorder.Directories());
 }
 
+// The registry matches a name's letters in any case, TargetIndexOf only ASCII
+// ones: with a prefix that is not ASCII, the walk asks for each index by its
+// name instead of listing the record's values, and finds a value whose
+// letters are cased otherwise. The letters are a pair the ANSI code page
+// writes as they are: A with grave, else Cyrillic A.
+TEST_F(TargetWalk, PrefixNotInAsciiIsWalkedIndexByIndex) {
+  std::string upper, lower;
+  for (const wchar_t* pair : {L"\u00C0\u00E0", L"\u0410\u0430"}) {
+    upper = testing_support::Narrow(std::wstring(1, pair[0]));
+    lower = testing_support::Narrow(std::wstring(1, pair[1]));
+    if (testing_support::Widen(upper) == std::wstring(1, pair[0]) &&
+        testing_support::Widen(lower) == std::wstring(1, pair[1])) {
+      break;
+    }
+    upper.clear();
+  }
+  ASSERT_FALSE(upper.empty()) << "the ANSI code page writes neither pair";
+  Record record("Custom");
+  record.SetDword("Count", 10);
+  record.SetString(lower + "5", "C:\\Five");
+  InstallLocator locator;
+  TargetRecorder recorder;
+  EXPECT_EQ(1, locator.ForEachTarget(record.path().c_str(), "Count", upper.c_str(),
+                                     TargetRecorder::Callback, &recorder));
+  EXPECT_EQ(Texts({"C:\\Five"}), recorder.Directories());
+}
+
 // The longest prefix the walk takes leaves room in its value-name buffer for
 // the longest index; one character more and the walk refuses the prefix
 // (not installed) before reading anything.

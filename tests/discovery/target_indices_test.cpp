@@ -40,6 +40,9 @@ TEST(TargetWalkIndices, NameSpellingsTable) {
       {"Target 5", "Target", -1},
       {"Target5 ", "Target", -1},
       {"Target5x", "Target", -1},
+      // The bytes on either side of the digits: '/' below '0', ':' above '9'.
+      {"Target1:", "Target", -1},
+      {"Target/1", "Target", -1},
       {"Target0x10", "Target", -1},
       {"Target1.0", "Target", -1},
       {"Targe5", "Target", -1},

@@ -68,6 +68,19 @@ TEST(TextHelpers, AllocBlockPassesOnTheHeapsRefusal) {
   EXPECT_EQ(allocated, AllocatedBlocks());
 }
 
+// What the hook answers is how the tests' countdowns (FailingAllocation) know
+// one was left running or never fired.
+TEST(TextHelpers, FailAllocationAnswersWhatTheCountdownItReplacesHadToGo) {
+  EXPECT_EQ(0, FailAllocation(3)) << "none was set";
+  void* first = AllocBlock(1);
+  EXPECT_EQ(2, FailAllocation(2));
+  void* second = AllocBlock(1);
+  EXPECT_EQ(nullptr, AllocBlock(1));
+  EXPECT_EQ(0, FailAllocation(0)) << "it fired";
+  ReleaseBlock(first);
+  ReleaseBlock(second);
+}
+
 TEST(TextHelpers, JoinStringsReportsAllocationFailure) {
   testing_support::FailingAllocation failing(1);
   EXPECT_EQ(NULL, JoinStrings("a", "b", "c"));
@@ -113,7 +126,7 @@ TEST(TextHelpers, FindLastCharTable) {
   for (const auto& c : cases) {
     char buffer[32];
     strcpy(buffer, c.text);
-    char* found = FindLastChar(buffer, c.ch);
+    const char* found = FindLastChar(buffer, c.ch);
     int position = found == NULL ? -1 : static_cast<int>(found - buffer);
     EXPECT_EQ(c.position, position) << "'" << c.text << "'";
   }

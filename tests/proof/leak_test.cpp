@@ -79,7 +79,7 @@ TEST_F(LeakCounters, CountersFollowTheProcessHeap) {
   ASSERT_TRUE(calls.installed());
   for (int i = 0; i < kBlocks; ++i) blocks.push_back(AllocBlock(kSize));
   EXPECT_EQ(kBlocks, AllocatedBlocks() - allocated);
-  for (void* block : blocks) {
+  for (const void* block : blocks) {
     ASSERT_NE(nullptr, block);
     EXPECT_TRUE(HeapValidate(heap, 0, block));
     EXPECT_GE(HeapSize(heap, 0, block), kSize);
