@@ -135,6 +135,26 @@ TEST_F(FaultAllocation, EachAllocationPointOfARunFailsAsExpected) {
   }
 }
 
+// A run every one of whose allocations it needs: one target, and a count that
+// reaches past the first gap (so the record's values are listed into an
+// index list) with no target there. Wherever memory fails, the run does not
+// report success: a walk whose list could not be made has not seen the rest.
+TEST_F(FaultAllocation, NoFailedAllocationOfAWholeRunEndsInSuccess) {
+  tree_.MakeInstall("A", testing_support::AllSkins());
+  {
+    Record record("Product");
+    record.MakeProduct({tree_.Path("A")});
+    record.SetDword("TargetNum", 100);
+  }
+  long before = AllocatedBlocks();
+  ASSERT_EQ(1, proof::RunPatch(tree_));
+  const long points = AllocatedBlocks() - before;
+  for (long n = 1; n <= points; ++n) {
+    testing_support::FailingAllocation failing(n);
+    EXPECT_NE(1, proof::RunPatch(tree_)) << "allocation " << n << " of " << points;
+  }
+}
+
 // Every malformed record, with a failure at each of its allocation points in
 // turn: whatever the result, every block taken is released.
 TEST_F(FaultAllocation, EveryPointOfEveryMalformedRecordReleasesWhatItTook) {

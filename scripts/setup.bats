@@ -1,5 +1,6 @@
-#!/usr/bin/env bash
-# scripts/setup against stand-ins (scripts/lint runs this). Each row runs it
+#!/usr/bin/env bats
+# scripts/setup against stand-ins, as bats-core tests (scripts/lint runs them:
+# bats scripts/setup.bats). Each test runs it
 # with nothing on PATH but stand-ins for id, sudo, dpkg-query, dpkg, apt-get,
 # npm, mount and tee, which answer as the row says, and a few plain tools, with
 # a stand-in for scripts/arch32's i386 program and a binfmt_misc folder of the
@@ -8,24 +9,24 @@
 # Nothing real is installed or asked, as root or not: setup finds no other
 # apt-get, npm, dpkg, mount or tee, and the stand-in id makes it use the
 # stand-in sudo.
-set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
-work="$(mktemp -d "${TMPDIR:-/tmp}/orvane-setup-test.XXXXXX")"
-trap 'rm -rf "$work"' EXIT
-mkdir "$work/tools"
-for tool in bash env grep ln; do
-  ln -s "$(command -v "$tool")" "$work/tools/$tool"
-done
 
-# The one stand-in, named by the command it stands for. The row's state is in
-# $work: have (what the machine has: packages, validator, npm), x86 (how it
-# runs i386 programs), binfmt (its binfmt_misc folder), answers.NAME (one
-# answer a line, taken by each call of NAME) and calls (the log).
-cat >"$work/standin" <<EOF
+setup_file() {
+  work="$(mktemp -d "${TMPDIR:-/tmp}/orvane-setup-test.XXXXXX")"
+  export work
+  mkdir "$work/tools"
+  for tool in bash env grep ln; do
+    ln -s "$(command -v "$tool")" "$work/tools/$tool"
+  done
+
+  # The one stand-in, named by the command it stands for. The row's state is in
+  # $work: have (what the machine has: packages, validator, npm), x86 (how it
+  # runs i386 programs), binfmt (its binfmt_misc folder), answers.NAME (one
+  # answer a line, taken by each call of NAME) and calls (the log).
+  cat >"$work/standin" <<EOF
 #!$BASH
 work='$work'
 EOF
-cat >>"$work/standin" <<'EOF'
+  cat >>"$work/standin" <<'EOF'
 name="${0##*/}"
 read -r have <"$work/have"
 answer() {
@@ -136,26 +137,50 @@ OUT
     fi ;;
 esac
 EOF
-chmod +x "$work/standin"
-ln -s "$work/standin" "$work/probe32"
+  chmod +x "$work/standin"
+  ln -s "$work/standin" "$work/probe32"
 
-# row NAME HAVE CODENAME APT NPM EXIT CALLS OUTPUT [X86 REGISTER]: setup on a
-# machine that has HAVE (packages, validator, npm), whose os-release names
-# CODENAME, where apt-get and npm give the answers APT and NPM, call by call,
-# and that runs i386 programs as X86 says: natively (native, the default), once
-# a qemu-i386 entry is enabled in binfmt_misc, not mounted yet (none), or not
-# even then (broken). It must exit with EXIT after the calls CALLS (one glob a
-# line), its output matching OUTPUT, having written REGISTER (exactly) to
-# binfmt_misc's register file.
-failures=0
-rows=0
+  # row NAME HAVE CODENAME APT NPM EXIT CALLS OUTPUT [X86 REGISTER]: setup on a
+  # machine that has HAVE (packages, validator, npm), whose os-release names
+  # CODENAME, where apt-get and npm give the answers APT and NPM, call by call,
+  # and that runs i386 programs as X86 says: natively (native, the default), once
+  # a qemu-i386 entry is enabled in binfmt_misc, not mounted yet (none), or not
+  # even then (broken). It must exit with EXIT after the calls CALLS (one glob a
+  # line), its output matching OUTPUT, having written REGISTER (exactly) to
+  # binfmt_misc's register file.
+}
+
+teardown_file() {
+  rm -rf "$work"
+}
+
+setup() {
+  bats_load_library bats-support
+  root="$(cd "$BATS_TEST_DIRNAME/.." && pwd)"
+  all="wine32:i386 * osslsigncode openssl locales clang-format cppcheck shellcheck bats bats-support g++ make"
+  add_i386="sudo dpkg --add-architecture i386"
+  update="sudo apt-get update -q"
+  install="sudo apt-get install -y -qq --no-install-recommends"
+  npm_install="sudo npm install --global --no-fund --no-audit --loglevel=error @action-validator/cli@0.6.0"
+  probe=probe32
+  native="setup: 32-bit x86 programs run natively: Wine's 32-bit side runs as it is"
+  qemu="$work/bin/qemu-i386-static"
+  register=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$qemu"':F'
+  emulation="$probe
+$add_i386
+$update
+$install *$all g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev qemu-user-static
+sudo mount -t binfmt_misc binfmt_misc $work/binfmt
+sudo tee $work/binfmt/register
+$probe"
+}
+
 row() {
-  local name="$1" have="$2" codename="$3" apt_answers="$4" npm_answers="$5"
-  local want_rc="$6" want_calls="$7" want_output="$8" x86="${9:-native}" want_register="${10:-}"
+  local have="$1" codename="$2" apt_answers="$3" npm_answers="$4"
+  local want_rc="$5" want_calls="$6" want_output="$7" x86="${8:-native}" want_register="${9:-}"
   local setup_args=()
-  read -ra setup_args <<<"${11:-}"
+  read -ra setup_args <<<"${10:-}"
   local rc=0 output command commands calls=() wanted=() wrong=() i register=""
-  rows=$((rows + 1))
   rm -rf "${work:?}/bin" "$work/calls"
   mkdir "$work/bin"
   read -ra commands <<<"id sudo dpkg-query dpkg apt-get mount tee $have"
@@ -195,62 +220,57 @@ row() {
   [[ $output == $want_output ]] || wrong+=("the output does not match: $want_output")
   [ "$register" = "$want_register" ] || wrong+=("binfmt_misc's register got '$register', not '$want_register'")
 
-  echo "== $name: exit $rc"
-  [ ${#calls[@]} -eq 0 ] || printf '   call: %s\n' "${calls[@]}" | cut -c1-150
-  [ -z "$output" ] || printf '   | %s\n' "${output//$'\n'/$'\n'   | }"
   if [ ${#wrong[@]} -gt 0 ]; then
-    printf '   FAIL: %s\n' "${wrong[@]}"
-    failures=$((failures + 1))
+    echo "exit $rc" >&2
+    [ ${#calls[@]} -eq 0 ] || printf 'call: %s\n' "${calls[@]}" | cut -c1-150 >&2
+    [ -z "$output" ] || printf '| %s\n' "${output//$'\n'/$'\n'| }" >&2
+    fail "$(printf '%s\n' "${wrong[@]}")"
   fi
 }
 
-all="wine32:i386 * osslsigncode openssl locales clang-format cppcheck shellcheck g++ make"
-add_i386="sudo dpkg --add-architecture i386"
-update="sudo apt-get update -q"
-install="sudo apt-get install -y -qq --no-install-recommends"
-npm_install="sudo npm install --global --no-fund --no-audit --loglevel=error @action-validator/cli@0.6.0"
-probe=probe32
-native="setup: 32-bit x86 programs run natively: Wine's 32-bit side runs as it is"
-qemu="$work/bin/qemu-i386-static"
-
-row "a mirror mid-sync: one index fails, the install is refused, then accepted preferring bookworm's own" \
-  "validator npm" bookworm "mirror held ok" "" 0 \
+@test "a mirror mid-sync: one index fails, the install is refused, then accepted preferring bookworm's own" {
+  row "validator npm" bookworm "mirror held ok" "" 0 \
   "$probe
 $add_i386
 $update
 $install *$all
 sudo apt-get install -t bookworm -y -qq --no-install-recommends *$all" \
   "*going on without the package indices that apt-get update could not download:*bookworm-security/main/binary-i386/Packages.xz (File has unexpected size*Mirror sync in progress?*once more preferring bookworm's own versions (-t bookworm)"
+}
 
-row "both installs refused: stops, naming the cause (the suite from a quoted os-release value)" \
-  "validator npm" '"trixie"' "mirror held held" "" 1 \
+@test "both installs refused: stops, naming the cause (the suite from a quoted os-release value)" {
+  row "validator npm" '"trixie"' "mirror held held" "" 1 \
   "$probe
 $add_i386
 $update
 $install *$all
 sudo apt-get install -t trixie -y -qq --no-install-recommends *$all" \
   "*setup: apt-get could not install the packages, neither as the indices resolve nor with -t trixie (exit 100): E: Unable to correct problems, you have held broken packages.; an index did not download (above): try again once the mirror has synced"
+}
 
-row "everything there, 32-bit programs run natively: no apt-get, no npm, no qemu, one line" \
-  "packages validator npm" bookworm "" "" 0 "$probe" "$native"
+@test "everything there, 32-bit programs run natively: no apt-get, no npm, no qemu, one line" {
+  row "packages validator npm" bookworm "" "" 0 "$probe" "$native"
+}
 
-row "a package apt does not know: stops at once, naming it" \
-  "validator npm" bookworm "ok unknown" "" 1 \
+@test "a package apt does not know: stops at once, naming it" {
+  row "validator npm" bookworm "ok unknown" "" 1 \
   "$probe
 $add_i386
 $update
 $install *$all" \
   "*setup: no such package in the machine's apt sources: E: Unable to locate package osslsigncode"
+}
 
-row "no network: no index downloads, and no install is tried" \
-  "validator npm" bookworm "offline" "" 1 \
+@test "no network: no index downloads, and no install is tried" {
+  row "validator npm" bookworm "offline" "" 1 \
   "$probe
 $add_i386
 $update" \
   "*Temporary failure resolving*setup: apt-get update downloaded no package index at all (above): is the machine on the network?"
+}
 
-row "no npm: Debian's through the same update and install, then npm's download refused once" \
-  "packages" bookworm "mirror ok" "refused ok" 0 \
+@test "no npm: Debian's through the same update and install, then npm's download refused once" {
+  row "packages" bookworm "mirror ok" "refused ok" 0 \
   "$probe
 $update
 $install npm
@@ -258,55 +278,46 @@ $npm_install
 $npm_install" \
   "$native
 setup: installing npm*going on without the package indices*Packages.xz*npm failed (ECONNRESET: network request to *); once more"
+}
 
-row "npm's download refused twice: stops, naming the cause" \
-  "packages npm" bookworm "ok" "refused refused" 1 \
+@test "npm's download refused twice: stops, naming the cause" {
+  row "packages npm" bookworm "ok" "refused refused" 1 \
   "$probe
 $npm_install
 $npm_install" \
   "*setup: npm could not install @action-validator/cli@0.6.0, twice: ECONNRESET: network request to https://registry.npmjs.org/@action-validator%2fcli failed, reason: read ECONNRESET"
+}
 
-register=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$qemu"':F'
-emulation="$probe
-$add_i386
-$update
-$install *$all g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev qemu-user-static
-sudo mount -t binfmt_misc binfmt_misc $work/binfmt
-sudo tee $work/binfmt/register
-$probe"
-
-row "32-bit programs run natively: the packages installed without qemu-user-static, nothing registered, one line" \
-  "validator npm" bookworm "ok ok" "" 0 \
+@test "32-bit programs run natively: the packages installed without qemu-user-static, nothing registered, one line" {
+  row "validator npm" bookworm "ok ok" "" 0 \
   "$probe
 $add_i386
 $update
 $install *$all" \
   "$native
 setup: installing *$all"
+}
 
-row "no 32-bit programs run: qemu-user-static installed with the rest, binfmt_misc mounted, i386 registered, and they run" \
-  "validator npm" bookworm "ok ok" "" 0 "$emulation" \
+@test "no 32-bit programs run: qemu-user-static installed with the rest, binfmt_misc mounted, i386 registered, and they run" {
+  row "validator npm" bookworm "ok ok" "" 0 "$emulation" \
   "setup: installing *qemu-user-static
 setup: this machine runs no 32-bit x86 code itself: binfmt_misc mounted on $work/binfmt, $qemu registered for i386 programs, so Wine's 32-bit side runs under emulation (about a minute each time a 32-bit program starts)" \
   none "$register"
+}
 
-row "no 32-bit programs run, not even once qemu-i386 is registered: stops, naming it" \
-  "validator npm" bookworm "ok ok" "" 1 "$emulation" \
+@test "no 32-bit programs run, not even once qemu-i386 is registered: stops, naming it" {
+  row "validator npm" bookworm "ok ok" "" 1 "$emulation" \
   "setup: installing *
 setup: 32-bit x86 programs still do not run (binfmt_misc mounted on $work/binfmt, $qemu registered for i386 programs; the entry: $work/binfmt/qemu-i386): Wine's 32-bit side cannot run here" \
   broken "$register"
+}
 
-row "what building and running needs (the demo's): no analysis tools, no locales, no npm" \
-  "" bookworm "ok ok" "" 0 \
+@test "what building and running needs (the demo's): no analysis tools, no locales, no npm" {
+  row "" bookworm "ok ok" "" 0 \
   "$probe
 $add_i386
 $update
 $install *wine32:i386 * osslsigncode openssl" \
   "$native
 setup: installing *openssl" native "" build
-
-if [ "$failures" -gt 0 ]; then
-  echo "setup-test: $failures of $rows rows failed" >&2
-  exit 1
-fi
-echo "setup-test: $rows rows pass"
+}
