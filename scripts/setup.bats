@@ -157,7 +157,7 @@ teardown_file() {
 setup() {
   bats_load_library bats-support
   root="$(cd "$BATS_TEST_DIRNAME/.." && pwd)"
-  all="wine32:i386 * osslsigncode openssl locales clang-format cppcheck shellcheck bats bats-support g++ make"
+  all="wine32:i386 * osslsigncode openssl locales clang-format cppcheck shellcheck bats bats-support bats-assert g++ make"
   add_i386="sudo dpkg --add-architecture i386"
   update="sudo apt-get update -q"
   install="sudo apt-get install -y -qq --no-install-recommends"
