@@ -1,16 +1,13 @@
 #!/usr/bin/env bats
-# The release's checks, as bats-core tests; ctest runs them after the build,
-# one check a run, with the build folder in ORVANE_BUILD:
-#   bats --filter '^reproducible: ' scripts/release.bats
-#   bats --filter '^signed: ' scripts/release.bats
-# Both build with --working-tree, so they check the files as they are, like the
-# rest of the suite; the release itself builds only the committed tree.
-#   reproducible  scripts/release builds the patcher alone again, in a folder
-#                 of its own (BUILD/release-test/reproducible).
-#   signed        a throwaway self-signed code-signing certificate, made in
-#                 BUILD/release-test/signed, signs the release once a run,
-#                 time-stamped by a time-stamp server on the loopback address;
-#                 each test checks one thing of that file.
+# The release's checks, run by ctest after the build, one check a run (bats
+# --filter '^signed: '), with the build folder in ORVANE_BUILD. Both build with
+# --working-tree, so they check the files as they are, like the rest of the
+# suite; the release itself builds only the committed tree. Each works in
+# BUILD/release-test/CHECK.
+#   reproducible  the patcher built alone again, in a folder of its own.
+#   signed        the release, signed once a run with a throwaway certificate
+#                 and time-stamped on the loopback address; a test each for
+#                 what must hold of that file.
 
 bats_load_library bats-support
 bats_load_library bats-assert
@@ -20,38 +17,35 @@ setup() {
   # A release is built from a commit, which a source archive (no .git) lacks.
   [ -e "$root/.git" ] || skip "needs a git work tree: the release is built from a commit"
   build="$(cd "${ORVANE_BUILD:?names the build folder}" && pwd)"
+  work="$build/release-test/${BATS_TEST_DESCRIPTION%%:*}"
 }
 
-@test "reproducible: a second build in a folder of its own gives the same bytes" {
-  work="$build/release-test/reproducible"
+fresh_work() {
   rm -rf "$work"
   mkdir -p "$work"
   cd "$work" || return
+}
+
+@test "reproducible: a second build in a folder of its own gives the same bytes" {
+  fresh_work
   run "$root/scripts/release" --working-tree --out dist
   assert_success
-  run bash -c 'cd dist && sha256sum -c SHA256SUMS'
-  assert_success
+  (cd dist && sha256sum -c SHA256SUMS)
   cmp "$build/OrvaneSP1.exe" dist/OrvaneSP1.exe ||
     fail "the second build differs from $build/OrvaneSP1.exe (is that one built from these sources?)"
 }
 
-# The signed release, made by the first test that asks for it in this run: an
-# RFC 3161 time-stamp server on 127.0.0.1 (openssl ts behind a small HTTP
-# server) whose certificate the throwaway signer issues, and the release signed
-# with that signer and stamped there. Leaves the test in its folder.
+# The signed release, made by the first test that asks for it in this run and
+# stamped by an RFC 3161 server on 127.0.0.1 (openssl ts behind a small HTTP
+# server) that the throwaway signer certifies.
 signed_release() {
-  work="$build/release-test/signed"
   if [ -e "$BATS_FILE_TMPDIR/signing" ]; then
     [ -e "$BATS_FILE_TMPDIR/signed" ] || fail "no signed release: the first signed test says why"
-    cd "$work" || return
-    return 0
+    cd "$work" && return
   fi
   touch "$BATS_FILE_TMPDIR/signing"
-  rm -rf "$work"
-  mkdir -p "$work"
-  cd "$work" || return
-  ORVANE_SIGN_PASSWORD="throwaway-$RANDOM$RANDOM"
-  export ORVANE_SIGN_PASSWORD
+  fresh_work
+  export ORVANE_SIGN_PASSWORD="throwaway-$RANDOM$RANDOM"
   for name in signer other; do
     openssl req -x509 -newkey rsa:2048 -sha256 -nodes -days 2 -keyout "$name-key.pem" \
       -out "$name.pem" -subj "/CN=Orvane SP1 throwaway $name" \
@@ -76,17 +70,13 @@ class Stamp(http.server.BaseHTTPRequestHandler):
     def do_POST(self):
         with open(work + "/query.tsq", "wb") as query:
             query.write(self.rfile.read(int(self.headers["Content-Length"])))
-        subprocess.run(["openssl", "ts", "-reply", "-config", work + "/tsa.cnf", "-queryfile",
-                        work + "/query.tsq", "-out", work + "/reply.tsr"], check=True,
-                       capture_output=True)
-        reply = open(work + "/reply.tsr", "rb").read()
+        reply = subprocess.run(["openssl", "ts", "-reply", "-config", work + "/tsa.cnf", "-queryfile",
+                                work + "/query.tsq"], check=True, capture_output=True).stdout
         self.send_response(200)
         self.send_header("Content-Type", "application/timestamp-reply")
         self.send_header("Content-Length", str(len(reply)))
         self.end_headers()
         self.wfile.write(reply)
-    def log_message(self, *args):
-        pass
 server = http.server.HTTPServer(("127.0.0.1", 0), Stamp)
 with open(work + "/tsa-port", "w") as port:
     port.write(str(server.server_port))
@@ -94,16 +84,11 @@ server.timeout = 60
 server.handle_request()
 SERVER
   local tsa=$!
-  # It names its port once it listens: wait for that while it runs, up to a
-  # minute, and stop if it never does rather than sign with no port.
+  # It names its port once it listens: wait for that while it runs, up to a minute.
   for _ in $(seq 600); do
-    [ ! -s tsa-port ] && kill -0 "$tsa" 2>/dev/null || break
-    sleep 0.1
+    [ ! -s tsa-port ] && kill -0 "$tsa" 2>/dev/null && sleep 0.1 || break
   done
-  if [ ! -s tsa-port ]; then
-    kill "$tsa" 2>/dev/null || true
-    fail "the time-stamp server on 127.0.0.1 did not start: $(cat tsa.log)"
-  fi
+  [ -s tsa-port ] || fail "the time-stamp server on 127.0.0.1 did not start: $(cat tsa.log)"
   run "$root/scripts/release" --working-tree --sign signer.pfx \
     --timestamp "http://127.0.0.1:$(cat tsa-port)/" --out dist
   kill "$tsa" 2>/dev/null || true
@@ -113,8 +98,7 @@ SERVER
 
 @test "signed: SHA256SUMS checks, and the file is not the unsigned one" {
   signed_release
-  run bash -c 'cd dist && sha256sum -c SHA256SUMS'
-  assert_success
+  (cd dist && sha256sum -c SHA256SUMS)
   run cmp -s "$build/OrvaneSP1.exe" dist/OrvaneSP1.exe
   assert_failure
 }
@@ -136,13 +120,11 @@ SERVER
 
 @test "signed: the executable and end-to-end tests pass on the signed file, each reading it" {
   signed_release
-  # The tests read the file that ORVANE_PATCHER names and record it as each
-  # test's "patcher" property.
+  # The tests read the file ORVANE_PATCHER names, and record it as "patcher".
   # shellcheck disable=SC1003 # a backslash, not an escaped quote
   windows() { printf 'Z:%s' "$1" | tr '/' '\\'; }
   signed="$(windows "$work/dist/OrvaneSP1.exe")"
-  # Where 32-bit code runs only under emulation, only the runs that show each
-  # message (EndToEndShipped): each start takes about a minute there.
+  # Under emulation, where each start takes a minute, one run for each message.
   runs=EndToEndRun
   [ -z "${ORVANE_EMULATED_32BIT:-}" ] || runs=EndToEndShipped
   run env ORVANE_PATCHER="$signed" "$build/wine-run" "$build/unit_tests.exe" \
