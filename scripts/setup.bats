@@ -45,8 +45,12 @@ case "$name" in
     [[ " $have " == *" packages "* ]] || exit 1
     printf 'install ok installed' ;;
   dpkg)
-    # A fresh machine: no foreign architecture yet.
-    [ "$1" = --print-foreign-architectures ] || log "$@" ;;
+    # A fresh machine of the row's architecture: no foreign one yet.
+    case "$1" in
+      --print-architecture) read -r arch <"$work/arch" && echo "$arch" ;;
+      --print-foreign-architectures) ;;
+      *) log "$@" ;;
+    esac ;;
   apt-get)
     log "$@"
     if [ "$1" = install ] && [ "${DEBIAN_FRONTEND:-}" != noninteractive ]; then
@@ -128,12 +132,16 @@ OUT
   tee)
     # The kernel's side too: a written registration is kept in register, for
     # the row to read, and the entry it names appears, enabled.
+    # An entry's file takes 1 to enable it.
     log "$@"
     IFS= read -r -d '' text
-    printf '%s' "$text" >"$1"
     if [ "${1##*/}" = register ]; then
+      printf '%s' "$text" >"$1"
       IFS=: read -r _ entry _ _ _ _ interpreter flags <<<"$text"
       printf 'enabled\ninterpreter %s\nflags: %s\n' "$interpreter" "$flags" >"$work/binfmt/$entry"
+    elif [ "$text" = 1 ]; then
+      mapfile -t lines <"$1"
+      printf '%s\n' enabled "${lines[@]:1}" >"$1"
     fi ;;
 esac
 EOF
@@ -145,9 +153,12 @@ EOF
   # CODENAME, where apt-get and npm give the answers APT and NPM, call by call,
   # and that runs i386 programs as X86 says: natively (native, the default), once
   # a qemu-i386 entry is enabled in binfmt_misc, not mounted yet (none), or not
-  # even then (broken). It must exit with EXIT after the calls CALLS (one glob a
-  # line), its output matching OUTPUT, having written REGISTER (exactly) to
-  # binfmt_misc's register file.
+  # even then (broken); "none enabled" and "none disabled" have binfmt_misc
+  # mounted with such an entry for qemu-i386-static already. It must exit with
+  # EXIT after the calls CALLS (one glob a line), its output matching OUTPUT,
+  # having written REGISTER (exactly) to binfmt_misc's register file. The
+  # machine's architecture is $machine (amd64 unless the test says), and setup
+  # runs with the variables of $environment besides.
 }
 
 teardown_file() {
@@ -163,6 +174,8 @@ setup() {
   install="sudo apt-get install -y -qq --no-install-recommends"
   npm_install="sudo npm install --global --no-fund --no-audit --loglevel=error @action-validator/cli@0.6.0"
   probe=probe32
+  machine=amd64
+  environment=()
   native="setup: 32-bit x86 programs run natively: Wine's 32-bit side runs as it is"
   qemu="$work/bin/qemu-i386-static"
   register=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$qemu"':F'
@@ -177,7 +190,8 @@ $probe"
 
 row() {
   local have="$1" codename="$2" apt_answers="$3" npm_answers="$4"
-  local want_rc="$5" want_calls="$6" want_output="$7" x86="${8:-native}" want_register="${9:-}"
+  local want_rc="$5" want_calls="$6" want_output="$7" x86 entry want_register="${9:-}"
+  read -r x86 entry <<<"${8:-native}"
   local setup_args=()
   read -ra setup_args <<<"${10:-}"
   local rc=0 output command commands calls=() wanted=() wrong=() i register=""
@@ -192,16 +206,18 @@ row() {
   printf '%s\n' "${npm_answers// /$'\n'}" >"$work/answers.npm"
   printf 'ID=debian\nVERSION_ID="12"\nVERSION_CODENAME=%s\n' "$codename" >"$work/os-release"
   printf '%s\n' "$x86" >"$work/x86"
+  printf '%s\n' "$machine" >"$work/arch"
   rm -rf "$work/binfmt"
   mkdir "$work/binfmt"
-  if [ "$x86" = native ]; then
+  if [ "$x86" = native ] || [ -n "$entry" ]; then
     : >"$work/binfmt/register"
     echo enabled >"$work/binfmt/status"
   fi
+  [ -z "$entry" ] || printf '%s\ninterpreter %s\nflags: F\n' "$entry" "$qemu" >"$work/binfmt/qemu-i386"
   touch "$work/calls"
 
   output="$(env -i PATH="$work/bin:$work/tools" ORVANE_OS_RELEASE="$work/os-release" \
-    ORVANE_BINFMT_DIR="$work/binfmt" ORVANE_PROBE32="$work/probe32" \
+    ORVANE_BINFMT_DIR="$work/binfmt" ORVANE_PROBE32="$work/probe32" "${environment[@]}" \
     "$root/scripts/setup" "${setup_args[@]}" 2>&1)" || rc=$?
   mapfile -t calls <"$work/calls"
   [ ! -f "$work/binfmt/register" ] || IFS= read -r -d '' register <"$work/binfmt/register" || true
@@ -320,4 +336,39 @@ $update
 $install *wine32:i386 * osslsigncode openssl" \
   "$native
 setup: installing *openssl" native "" build
+}
+
+@test "ORVANE_32BIT=emulated where 32-bit programs run natively: qemu-user-static installed, i386 registered, and they run through it" {
+  environment=(ORVANE_32BIT=emulated)
+  row "validator npm" bookworm "ok ok" "" 0 \
+  "$probe
+$add_i386
+$update
+$install *$all g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev qemu-user-static
+sudo tee $work/binfmt/register
+$probe" \
+  "setup: installing *qemu-user-static
+setup: 32-bit x86 code runs natively here, but ORVANE_32BIT=emulated: $qemu registered for i386 programs, so Wine's 32-bit side runs under emulation (about a minute each time a 32-bit program starts)" \
+  native "$register"
+}
+
+@test "qemu-i386 registered already (an earlier set-up since the boot): nothing installed or registered, one line" {
+  row "packages validator npm" bookworm "" "" 0 "$probe" \
+  "setup: 32-bit x86 programs run under qemu-i386, registered already: Wine's 32-bit side runs under emulation (about a minute each time a 32-bit program starts)" \
+  "none enabled"
+}
+
+@test "a disabled qemu-i386 entry: enabled again, not registered twice, and 32-bit programs run" {
+  row "packages validator npm qemu-i386-static" bookworm "" "" 0 \
+  "$probe
+sudo tee $work/binfmt/qemu-i386
+$probe" \
+  "setup: this machine runs no 32-bit x86 code itself: the disabled qemu-i386 entry enabled, so Wine's 32-bit side runs under emulation (about a minute each time a 32-bit program starts)" \
+  "none disabled"
+}
+
+@test "an arm64 machine: one line saying the suite cannot run here, before anything is probed or installed" {
+  machine=arm64
+  row "validator npm" bookworm "ok ok" "" 1 "" \
+  "setup: this machine is arm64, not x86-64 (amd64): * so the suite cannot run here; nothing was installed"
 }
