@@ -64,9 +64,11 @@ struct PatcherRun {
 // when a process loads it.
 const char kPlantedMark[] = "planted.mark";
 
-// The planted uxtheme.dll that this program carries as a resource, or "".
-std::string PlantedDll() {
-  HRSRC found = FindResourceA(NULL, "PLANTED_UXTHEME", MAKEINTRESOURCEA(10));  // RT_RCDATA
+// A file that this program carries as a resource (tests/planted/planted.rc):
+// PLANTED_UXTHEME, the planted uxtheme.dll, or PLANTED_CONTROL, its control
+// program; "" when it carries none of that name.
+std::string Carried(const char* resource) {
+  HRSRC found = FindResourceA(NULL, resource, MAKEINTRESOURCEA(10));  // RT_RCDATA
   if (found == NULL) return "";
   const char* bytes = static_cast<const char*>(LockResource(LoadResource(NULL, found)));
   return bytes == nullptr ? "" : std::string(bytes, SizeofResource(NULL, found));
@@ -88,6 +90,26 @@ std::string MarkingEnvironment(const std::string& mark) {
   FreeEnvironmentStringsA(strings);
   block += "ORVANE_PLANTED_MARK=" + mark + '\0';
   return block + '\0';
+}
+
+// The control of a planted run: the control program, started as program in
+// working_dir with environment, as the patcher is next and under its name (so
+// under the same per-program override), shows a box and must leave the mark
+// at mark. Where it does not, a load of the planted uxtheme.dll leaves no mark
+// here, and the patcher's leaving none shows nothing. The control and its
+// mark are removed after.
+void ExpectControlLeavesTheMark(const std::string& program, const std::string& working_dir,
+                                const std::string& environment, const std::string& mark) {
+  const std::string control = Carried("PLANTED_CONTROL");
+  ASSERT_FALSE(control.empty()) << "this program carries no control program";
+  ASSERT_TRUE(testing_support::WriteLongFile(program, control)) << program;
+  const e2e::BoxedRun run = e2e::RunAndAnswer(program, working_dir, 20000, environment.c_str());
+  EXPECT_TRUE(run.started && run.exited) << program;
+  EXPECT_EQ(1u, run.boxes.size()) << "boxes the control showed";
+  EXPECT_NE(kMissing, testing_support::ReadWholeFile(mark))
+      << "the control, whose DLL search is not limited, loaded no planted uxtheme.dll";
+  DeleteFileA(mark.c_str());
+  ASSERT_TRUE(DeleteFileA(program.c_str())) << program;
 }
 
 // While it lives, Wine loads uxtheme.dll native first for the programs named
@@ -274,8 +296,6 @@ const std::vector<PatcherRun>& Scenarios() {
 // One whole run of patcher in a fresh tree, checked as the row says.
 void RunScenario(const PatcherRun& s, const std::string& patcher) {
   SCOPED_TRACE(s.name);
-  // 32-bit Windows has one view: a record cannot be in the 64-bit one only.
-  if (s.view64 && testing_support::HasOneRegistryView()) return;
   testing_support::RemoveVarnexKey();
   testing_support::RemoveVarnexKey(KEY_WOW64_64KEY);
   testing_support::TempTree tree;
@@ -300,18 +320,20 @@ void RunScenario(const PatcherRun& s, const std::string& patcher) {
   std::string environment;
   std::unique_ptr<UxthemeNativeFirst> native_first;
   if (s.planted) {
-    const std::string dll = PlantedDll();
+    const std::string dll = Carried("PLANTED_UXTHEME");
     ASSERT_FALSE(dll.empty()) << "this program carries no planted uxtheme.dll";
     tree.WriteFile("Downloads\\uxtheme.dll", dll);
     tree.WriteFile("Share\\uxtheme.dll", dll);
     // Downloaded a second time, as a browser names it: no other run's name.
     const char kDownload[] = "OrvaneSP1 (2).exe";
     program = tree.Path(std::string("Downloads\\") + kDownload);
-    ASSERT_TRUE(CopyFileA(patcher.c_str(), program.c_str(), TRUE)) << program;
     working_dir = tree.Path("Share");
     environment = MarkingEnvironment(tree.Path(kPlantedMark));
     native_first.reset(new UxthemeNativeFirst(kDownload));
     ASSERT_TRUE(native_first->made());
+    ASSERT_NO_FATAL_FAILURE(
+        ExpectControlLeavesTheMark(program, working_dir, environment, tree.Path(kPlantedMark)));
+    ASSERT_TRUE(CopyFileA(patcher.c_str(), program.c_str(), TRUE)) << program;
   }
   const std::map<std::string, std::string> before = Snapshot(tree.root());
   // File times have a coarse grain on some file systems: a rewrite in the
@@ -370,8 +392,21 @@ void RunScenarios(bool (*chosen)(const PatcherRun&)) {
   // may have any name.
   ::testing::Test::RecordProperty(
       "patcher", testing_support::Narrow(testing_support::Widen(patcher), CP_UTF8));
+  std::string left_out;
   for (const PatcherRun& s : Scenarios()) {
-    if (chosen(s)) RunScenario(s, patcher);
+    if (!chosen(s)) continue;
+    // 32-bit Windows has one view: a record cannot be in the 64-bit one only.
+    if (s.view64 && testing_support::HasOneRegistryView()) {
+      left_out += std::string(left_out.empty() ? "" : ", ") + "'" + s.name + "'";
+      continue;
+    }
+    RunScenario(s, patcher);
+  }
+  // Said once every other row has run and been checked: a skip ends the test,
+  // and a failure of theirs still fails it.
+  if (!left_out.empty()) {
+    GTEST_SKIP() << testing_support::kOneViewSkip << "; left out: " << left_out
+                 << "; every other row ran";
   }
 }
 
