@@ -2,6 +2,7 @@
 #include "driver/elevation.h"
 
 #include <windows.h>
+// After windows.h, which they need.
 #include <objbase.h>
 #include <shellapi.h>
 
