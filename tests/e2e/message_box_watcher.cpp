@@ -1,6 +1,7 @@
 // Message boxes of another process, read and answered through Win32.
 #include "tests/e2e/message_box_watcher.h"
 
+#include <psapi.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -105,6 +106,15 @@ BoxContent ReadMessageBox(HWND box) {
   content.text = text;
   content.has_owner = GetWindow(box, GW_OWNER) != NULL;
   GetWindowRect(box, &content.rect);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(box, &pid);
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+  PROCESS_MEMORY_COUNTERS memory;
+  ZeroMemory(&memory, sizeof memory);
+  if (process != NULL && GetProcessMemoryInfo(process, &memory, sizeof memory)) {
+    content.peak_commit = memory.PeakPagefileUsage;
+  }
+  if (process != NULL) CloseHandle(process);
   EnumChildWindows(box, CollectChild, reinterpret_cast<LPARAM>(&content));
   return content;
 }

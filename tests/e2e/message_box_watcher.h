@@ -25,6 +25,8 @@ struct BoxContent {
   bool has_owner = false;
   RECT rect = {0, 0, 0, 0};  // screen rectangle, frame included
   DWORD pid = 0;             // the process that showed it
+  // That process's peak commit so far (PeakPagefileUsage), 0 where unknown.
+  SIZE_T peak_commit = 0;
 };
 
 // One run of a program that is expected to end with message boxes.
