@@ -4,6 +4,7 @@
 
 #include "config/config_ini.h"
 #include "discovery/install_locator.h"
+#include "driver/elevation.h"
 #include "driver/virtualization.h"
 
 namespace {
@@ -27,6 +28,9 @@ const char* OutcomeText(int result) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  // Decided before virtualization is turned off, which would hide a standard
+  // user's need of it. The relaunch shows the one box.
+  if (RelaunchElevated()) return 0;
   InstallLocator locator;
   ConfigIni config;
   // Virtualized, every write would succeed into the user's VirtualStore and

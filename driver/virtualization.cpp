@@ -12,8 +12,8 @@ int EndVirtualization() {
     may_change = false;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return 1;
   }
-  // XP and Server 2003 do not know the class (ERROR_INVALID_PARAMETER) and
-  // virtualize nothing; any other failure leaves it unknown: the run goes on.
+  // A Windows that does not know the class (ERROR_INVALID_PARAMETER) has no
+  // virtualization; any other failure leaves it unknown: the run goes on.
   DWORD enabled = 0;
   DWORD size = 0;
   int result = 1;

@@ -8,8 +8,8 @@
 // Turns UAC file and registry virtualization off for this process where its
 // token has it on. Returns 0 only when it is on and stays on (the token cannot
 // be opened for the change, or the change is refused); 1 when it is off now,
-// was never on, or cannot be known (a Windows without it, such as XP, or a
-// token that cannot be read). Closes every handle it opens.
+// was never on, or cannot be known (a Windows that does not know the token
+// class, or a token that cannot be read). Closes every handle it opens.
 int EndVirtualization();
 
 #endif  // DRIVER_VIRTUALIZATION_H_

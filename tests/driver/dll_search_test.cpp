@@ -1,14 +1,16 @@
 // What the program does before its work: the DLL search limited at start (the
 // lookup of SetDefaultDllDirectories in kernel32, and what happens where
 // Windows lacks it; the limit itself, on the real function, is the
-// planted-DLL run of EndToEndRun), and UAC virtualization turned off before
-// the registry is read.
+// planted-DLL run of EndToEndRun), the relaunch where elevation would help,
+// and UAC virtualization turned off before the registry is read.
 #include "driver/dll_search.h"
 
 #include <string.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
-#include <set>
+#include <map>
 #include <string>
 
 #include "driver/virtualization.h"
@@ -70,19 +72,36 @@ TEST(DllSearch, LimitedToTheSystemFolderWhereKernelHasTheFunctionElseLeftAsItWas
   }
 }
 
-// The token as each row has Windows answer for it. Wine's GetTokenInformation
-// reports virtualization off for every process, and no run under Wine is ever
-// virtualized: what Windows does is shown only through these forwarders.
+// The token as each row has Windows answer for it. Wine reports virtualization
+// off for every process and no run under Wine is ever virtualized; Wine 8
+// starts the test program with a full token and Wine 10 with a limited one;
+// and Wine never shows or declines an elevation prompt. What Windows does is
+// shown only through these forwarders, which answer every row alike under both.
 enum class Open { kAny, kOnlyToQuery, kNever };
 enum class State { kOff, kOn, kClassUnknown };
+// TokenElevation and TokenElevationType: an administrator's full and limited
+// tokens under UAC, a standard user's (or anyone's with UAC off), and SYSTEM's.
+enum class Elevation { kFull, kLimited, kStandard, kSystem };
+// What the runas start does: declined at the prompt, shell32 not to be loaded,
+// a relaunch started elsewhere, or one that runs here with the token unchanged
+// (as Wine 8's runas gives it).
+enum class Shell { kDeclines, kMissing, kStarts, kStartsItself };
 struct Token {
   Open open;
   State state;
   bool change_refused;
+  Elevation elevation;
+  Shell shell;
 };
 Token g_token;
-std::set<HANDLE> g_open_tokens;  // opened and not yet closed
-std::string g_changes;           // each change: "value own-token;"
+struct OpenToken {
+  bool own;  // of GetCurrentProcess()
+  DWORD access;
+};
+std::map<HANDLE, OpenToken> g_open_tokens;  // opened and not yet closed
+std::string g_changes;                      // each change: "value own-token;"
+std::string g_shell;                        // each load, grant and start: "load shell32;" ...
+int g_relaunch_depth = 0;
 long g_registry_opens = 0;
 std::string g_boxes;  // each box's text, by ';'
 
@@ -92,6 +111,9 @@ decltype(&SetTokenInformation) g_set_token = NULL;
 decltype(&CloseHandle) g_close = NULL;
 decltype(&RegOpenKeyExA) g_reg_open = NULL;
 decltype(&MessageBoxA) g_message_box = NULL;
+decltype(&LoadLibraryW) g_load = NULL;
+decltype(&AllowSetForegroundWindow) g_allow_foreground = NULL;
+GetProcAddressFunction g_get_proc = NULL;
 
 BOOL WINAPI ForwardOpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
   if (g_token.open == Open::kNever ||
@@ -100,20 +122,43 @@ BOOL WINAPI ForwardOpenProcessToken(HANDLE process, DWORD access, PHANDLE token)
     return FALSE;
   }
   if (!g_open_token(process, access, token)) return FALSE;
-  g_open_tokens.insert(*token);
+  g_open_tokens[*token] = {process == GetCurrentProcess(), access};
   return TRUE;
 }
 
 BOOL WINAPI ForwardGetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID data,
                                        DWORD size, PDWORD needed) {
-  if (kind != TokenVirtualizationEnabled || size != sizeof(DWORD)) {
-    return g_get_token(token, kind, data, size, needed);
+  DWORD answer = 0;
+  switch (kind) {
+    case TokenVirtualizationEnabled:
+      if (g_token.state == State::kClassUnknown) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+      }
+      answer = g_token.state == State::kOn ? 1 : 0;
+      break;
+    case TokenElevation:
+      answer = g_token.elevation == Elevation::kFull || g_token.elevation == Elevation::kSystem;
+      break;
+    case TokenElevationType:
+      answer = g_token.elevation == Elevation::kFull      ? TokenElevationTypeFull
+               : g_token.elevation == Elevation::kLimited ? TokenElevationTypeLimited
+                                                          : TokenElevationTypeDefault;
+      break;
+    default:
+      return g_get_token(token, kind, data, size, needed);
   }
-  if (g_token.state == State::kClassUnknown) {
-    SetLastError(ERROR_INVALID_PARAMETER);
+  // As Windows: a handle opened without TOKEN_QUERY answers no query.
+  auto opened = g_open_tokens.find(token);
+  if (opened == g_open_tokens.end() || (opened->second.access & TOKEN_QUERY) == 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
-  *static_cast<DWORD*>(data) = g_token.state == State::kOn ? 1 : 0;
+  if (size != sizeof(DWORD)) {
+    SetLastError(ERROR_BAD_LENGTH);
+    return FALSE;
+  }
+  *static_cast<DWORD*>(data) = answer;
   *needed = sizeof(DWORD);
   return TRUE;
 }
@@ -123,10 +168,12 @@ BOOL WINAPI ForwardSetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kin
   if (kind != TokenVirtualizationEnabled || size != sizeof(DWORD)) {
     return g_set_token(token, kind, data, size);
   }
-  // The process's own token, opened for the change: the one ForwardOpenProcessToken
-  // handed out for GetCurrentProcess() with TOKEN_ADJUST_DEFAULT.
-  g_changes += std::to_string(*static_cast<DWORD*>(data)) +
-               (g_open_tokens.count(token) != 0 ? " own-token;" : " other;");
+  // Only a handle to the process's own token, opened with TOKEN_ADJUST_DEFAULT,
+  // can make the change on Windows.
+  auto opened = g_open_tokens.find(token);
+  const bool own = opened != g_open_tokens.end() && opened->second.own &&
+                   (opened->second.access & TOKEN_ADJUST_DEFAULT) != 0;
+  g_changes += std::to_string(*static_cast<DWORD*>(data)) + (own ? " own-token;" : " other;");
   if (g_token.change_refused) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
@@ -149,34 +196,146 @@ int WINAPI RecordMessageBoxA(HWND, LPCSTR text, LPCSTR, UINT) {
   return IDOK;
 }
 
+std::wstring SystemFolder() {
+  wchar_t folder[MAX_PATH] = {0};
+  GetSystemDirectoryW(folder, MAX_PATH);
+  return folder;
+}
+
+HMODULE WINAPI ForwardLoadLibraryW(LPCWSTR path) {
+  std::wstring name = path;
+  const std::wstring folder = SystemFolder() + L"\\";
+  const bool in_system = lstrcmpiW(name.substr(0, folder.size()).c_str(), folder.c_str()) == 0;
+  if (in_system) name = name.substr(folder.size());
+  g_shell += "load " + testing_support::Narrow(name, CP_UTF8) + (in_system ? ";" : " elsewhere;");
+  if (g_token.shell == Shell::kMissing && lstrcmpiW(name.c_str(), L"shell32.dll") == 0) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return NULL;
+  }
+  return g_load(path);
+}
+
+BOOL WINAPI RecordAllowSetForegroundWindow(DWORD process) {
+  g_shell += process == ASFW_ANY ? "foreground;" : "foreground of one;";
+  return TRUE;
+}
+
+BOOL WINAPI RecordShellExecuteExW(SHELLEXECUTEINFOW* run) {
+  wchar_t own[MAX_PATH] = {0};
+  GetModuleFileNameW(NULL, own, MAX_PATH);
+  g_shell += testing_support::Narrow(run->lpVerb == NULL ? L"" : run->lpVerb, CP_UTF8) +
+             (run->lpFile != NULL && lstrcmpiW(run->lpFile, own) == 0 ? " own-file;" : " other;");
+  // A relaunch asking again would recurse: it is declined after being recorded.
+  if (g_token.shell == Shell::kDeclines || g_relaunch_depth > 0) {
+    SetLastError(ERROR_CANCELLED);
+    return FALSE;
+  }
+  if (g_token.shell == Shell::kStartsItself) {
+    ++g_relaunch_depth;
+    static char no_arguments[] = "";
+    WinMain(GetModuleHandleA(NULL), NULL, no_arguments, SW_SHOWDEFAULT);
+    --g_relaunch_depth;
+  }
+  // A process that has ended already, for the wait.
+  run->hProcess =
+      (run->fMask & SEE_MASK_NOCLOSEPROCESS) != 0 ? CreateEventA(NULL, TRUE, TRUE, NULL) : NULL;
+  return TRUE;
+}
+
+FARPROC WINAPI ForwardShellLookup(HMODULE module, LPCSTR name) {
+  if (HIWORD(name) != 0 && strcmp(name, "ShellExecuteExW") == 0) {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(RecordShellExecuteExW));
+  }
+  return g_get_proc(module, name);
+}
+
 class Virtualization : public testing_support::PatcherTest {};
 
-// The whole entry, WinMain, on an installation its run would update: where
-// virtualization is on and stays on, the run fails before the registry is
-// read and nothing is written; everywhere else the run is what it always was.
-// Every token opened is closed.
-TEST_F(Virtualization, OnAndUnchangeableFailsTheRunBeforeAnyReadElseTheRunGoesOn) {
+// The whole entry, WinMain, on an installation its run would update. Where
+// elevation would help (a limited token, or virtualization on), the entry asks
+// for a relaunch with runas from shell32 in the system folder and, once it has
+// run, shows nothing, reads nothing and writes nothing; a relaunch never asks
+// again. Declined or unavailable, the run goes on here: where virtualization
+// is on and stays on, it fails before the registry is read and nothing is
+// written; everywhere else the run is what it always was. Every token opened
+// is closed.
+TEST_F(Virtualization, RelaunchedWhereElevationHelpsElseOnAndUnchangeableFailsBeforeAnyRead) {
+  enum Outcome { kUpdated, kFailed, kNothingHere };
+  const char* const kAsked = "load shell32.dll;load ole32.dll;foreground;runas own-file;";
+  const char* const kNoShell = "load shell32.dll;";
   static const struct {
     const char* name;
     Token token;
+    const char* shell;  // the loads, the grant and the starts asked for
     const char* changes;
-    bool runs;  // the registry is read and the target updated
+    Outcome outcome;
   } rows[] = {
-      {"off: no change made", {Open::kAny, State::kOff, false}, "", true},
-      {"on: turned off, 0 set on the process's own token",
-       {Open::kAny, State::kOn, false},
+      {"elevated, virtualization off: in place, no change made",
+       {Open::kAny, State::kOff, false, Elevation::kFull, Shell::kStarts},
+       "",
+       "",
+       kUpdated},
+      {"a standard user, virtualization on: relaunched, nothing done here",
+       {Open::kAny, State::kOn, false, Elevation::kStandard, Shell::kStarts},
+       kAsked,
+       "",
+       kNothingHere},
+      {"a standard user, virtualization on, the prompt declined: turned off, 0 set on the "
+       "process's own token",
+       {Open::kAny, State::kOn, false, Elevation::kStandard, Shell::kDeclines},
+       kAsked,
        "0 own-token;",
-       true},
-      {"on, and the change refused", {Open::kAny, State::kOn, true}, "0 own-token;", false},
-      {"on, and the token not to be opened for the change",
-       {Open::kOnlyToQuery, State::kOn, false},
+       kUpdated},
+      {"declined, and the change refused",
+       {Open::kAny, State::kOn, true, Elevation::kStandard, Shell::kDeclines},
+       kAsked,
+       "0 own-token;",
+       kFailed},
+      {"shell32 not to be loaded, and the token not to be opened for the change",
+       {Open::kOnlyToQuery, State::kOn, false, Elevation::kStandard, Shell::kMissing},
+       kNoShell,
        "",
-       false},
-      {"a Windows without the class (XP, Server 2003)",
-       {Open::kAny, State::kClassUnknown, false},
+       kFailed},
+      {"a standard user without virtualization, as with UAC off: in place",
+       {Open::kAny, State::kOff, false, Elevation::kStandard, Shell::kStarts},
        "",
-       true},
-      {"the token not to be opened at all", {Open::kNever, State::kOn, false}, "", true},
+       "",
+       kUpdated},
+      {"an administrator's limited token: relaunched, nothing done here",
+       {Open::kAny, State::kOff, false, Elevation::kLimited, Shell::kStarts},
+       kAsked,
+       "",
+       kNothingHere},
+      {"limited, the prompt declined: in place",
+       {Open::kAny, State::kOff, false, Elevation::kLimited, Shell::kDeclines},
+       kAsked,
+       "",
+       kUpdated},
+      {"limited, shell32 not to be loaded: in place",
+       {Open::kAny, State::kOff, false, Elevation::kLimited, Shell::kMissing},
+       kNoShell,
+       "",
+       kUpdated},
+      {"limited, and the relaunch's token still limited: it runs in place, asking nothing",
+       {Open::kAny, State::kOff, false, Elevation::kLimited, Shell::kStartsItself},
+       kAsked,
+       "",
+       kUpdated},
+      {"SYSTEM, or an administrator with UAC off: in place",
+       {Open::kAny, State::kOff, false, Elevation::kSystem, Shell::kStarts},
+       "",
+       "",
+       kUpdated},
+      {"a Windows without the virtualization class, elevated",
+       {Open::kAny, State::kClassUnknown, false, Elevation::kFull, Shell::kStarts},
+       "",
+       "",
+       kUpdated},
+      {"the token not to be opened at all: in place, as before",
+       {Open::kNever, State::kOn, false, Elevation::kLimited, Shell::kStarts},
+       "",
+       "",
+       kUpdated},
   };
   tree_.MakeInstall("App", testing_support::AllSkins());
   testing_support::Record record("Quendal");
@@ -194,23 +353,36 @@ TEST_F(Virtualization, OnAndUnchangeableFailsTheRunBeforeAnyReadElseTheRunGoesOn
        {"advapi32.dll", "RegOpenKeyExA", reinterpret_cast<void*>(CountRegOpenKeyExA),
         reinterpret_cast<void**>(&g_reg_open)},
        {"user32.dll", "MessageBoxA", reinterpret_cast<void*>(RecordMessageBoxA),
-        reinterpret_cast<void**>(&g_message_box)}});
+        reinterpret_cast<void**>(&g_message_box)},
+       {"kernel32.dll", "LoadLibraryW", reinterpret_cast<void*>(ForwardLoadLibraryW),
+        reinterpret_cast<void**>(&g_load)},
+       {"kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(ForwardShellLookup),
+        reinterpret_cast<void**>(&g_get_proc)},
+       {"user32.dll", "AllowSetForegroundWindow",
+        reinterpret_cast<void*>(RecordAllowSetForegroundWindow),
+        reinterpret_cast<void**>(&g_allow_foreground)}});
   ASSERT_TRUE(redirected.installed());
   for (const auto& row : rows) {
     g_token = row.token;
     g_open_tokens.clear();
     g_changes.clear();
+    g_shell.clear();
     g_registry_opens = 0;
     g_boxes.clear();
     DeleteFileA(tree_.Path(config).c_str());
     static char no_arguments[] = "";
     EXPECT_EQ(0, WinMain(GetModuleHandleA(NULL), NULL, no_arguments, SW_SHOWDEFAULT)) << row.name;
-    EXPECT_EQ(row.runs ? "Orvane SP1 Run Successfully.;" : "Orvane SP1 Run failed.;", g_boxes)
+    EXPECT_EQ(row.outcome == kUpdated  ? "Orvane SP1 Run Successfully.;"
+              : row.outcome == kFailed ? "Orvane SP1 Run failed.;"
+                                       : "",
+              g_boxes)
         << row.name;
+    EXPECT_EQ(row.shell, g_shell) << row.name;
     EXPECT_EQ(row.changes, g_changes) << row.name;
-    EXPECT_EQ(row.runs, g_registry_opens > 0) << row.name << ": " << g_registry_opens << " opens";
-    EXPECT_EQ(row.runs ? testing_support::UpdatedConfig(testing_support::kAllSkins)
-                       : std::string(testing_support::kMissing),
+    EXPECT_EQ(row.outcome == kUpdated, g_registry_opens > 0)
+        << row.name << ": " << g_registry_opens << " opens";
+    EXPECT_EQ(row.outcome == kUpdated ? testing_support::UpdatedConfig(testing_support::kAllSkins)
+                                      : std::string(testing_support::kMissing),
               tree_.ReadFile(config))
         << row.name;
     EXPECT_TRUE(g_open_tokens.empty()) << row.name << ": a token left open";

@@ -1,7 +1,10 @@
 // Message boxes of another process, read and answered through Win32.
 #include "tests/e2e/message_box_watcher.h"
 
+#include <psapi.h>
 #include <tlhelp32.h>
+
+#include <algorithm>
 
 namespace e2e {
 
@@ -53,6 +56,30 @@ DWORD WaitScale() {
   return length == 0 || length >= sizeof text || scale == 0 || scale > 1000 ? 1 : scale;
 }
 
+// The running processes whose executable file is named image_name.
+std::vector<DWORD> ProcessesOf(const char* image_name) {
+  std::vector<DWORD> found;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return found;
+  PROCESSENTRY32 entry;
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    const char* name = entry.szExeFile;
+    for (const char* p = entry.szExeFile; *p != '\0'; ++p) {
+      if (*p == '\\' || *p == '/') name = p + 1;
+    }
+    if (lstrcmpiA(name, image_name) == 0) found.push_back(entry.th32ProcessID);
+  }
+  CloseHandle(snapshot);
+  return found;
+}
+
+void NoteProcesses(const char* image_name, std::vector<DWORD>* seen) {
+  for (DWORD process : ProcessesOf(image_name)) {
+    if (std::find(seen->begin(), seen->end(), process) == seen->end()) seen->push_back(process);
+  }
+}
+
 }  // namespace
 
 HWND FindMessageBox(DWORD pid) {
@@ -62,23 +89,13 @@ HWND FindMessageBox(DWORD pid) {
 }
 
 HWND FindMessageBoxOf(const char* image_name, DWORD* pid) {
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return NULL;
-  HWND found = NULL;
-  PROCESSENTRY32 entry;
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Process32First(snapshot, &entry); more && found == NULL;
-       more = Process32Next(snapshot, &entry)) {
-    const char* name = entry.szExeFile;
-    for (const char* p = entry.szExeFile; *p != '\0'; ++p) {
-      if (*p == '\\' || *p == '/') name = p + 1;
-    }
-    if (lstrcmpiA(name, image_name) != 0) continue;
-    found = FindMessageBox(entry.th32ProcessID);
-    if (found != NULL && pid != NULL) *pid = entry.th32ProcessID;
+  for (DWORD process : ProcessesOf(image_name)) {
+    HWND found = FindMessageBox(process);
+    if (found == NULL) continue;
+    if (pid != NULL) *pid = process;
+    return found;
   }
-  CloseHandle(snapshot);
-  return found;
+  return NULL;
 }
 
 BoxContent ReadMessageBox(HWND box) {
@@ -89,6 +106,15 @@ BoxContent ReadMessageBox(HWND box) {
   content.text = text;
   content.has_owner = GetWindow(box, GW_OWNER) != NULL;
   GetWindowRect(box, &content.rect);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(box, &pid);
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+  PROCESS_MEMORY_COUNTERS memory;
+  ZeroMemory(&memory, sizeof memory);
+  if (process != NULL && GetProcessMemoryInfo(process, &memory, sizeof memory)) {
+    content.peak_commit = memory.PeakPagefileUsage;
+  }
+  if (process != NULL) CloseHandle(process);
   EnumChildWindows(box, CollectChild, reinterpret_cast<LPARAM>(&content));
   return content;
 }
@@ -103,7 +129,7 @@ bool PressOk(HWND box) {
 }
 
 BoxedRun RunAndAnswer(const std::string& program, const std::string& working_dir, DWORD timeout_ms,
-                      const char* environment) {
+                      const char* environment, HANDLE token) {
   BoxedRun run;
   STARTUPINFOA startup;
   ZeroMemory(&startup, sizeof startup);
@@ -111,12 +137,18 @@ BoxedRun RunAndAnswer(const std::string& program, const std::string& working_dir
   PROCESS_INFORMATION process;
   ZeroMemory(&process, sizeof process);
   std::string command = "\"" + program + "\"";
-  if (!CreateProcessA(program.c_str(), &command[0], NULL, NULL, FALSE, 0,
-                      const_cast<char*>(environment), working_dir.c_str(), &startup, &process)) {
-    return run;
-  }
+  char* block = const_cast<char*>(environment);
+  const BOOL started =
+      token == NULL ? CreateProcessA(program.c_str(), &command[0], NULL, NULL, FALSE, 0, block,
+                                     working_dir.c_str(), &startup, &process)
+                    : CreateProcessAsUserA(token, program.c_str(), &command[0], NULL, NULL, FALSE,
+                                           0, block, working_dir.c_str(), &startup, &process);
+  if (!started) return run;
   run.started = true;
+  run.pid = process.dwProcessId;
   CloseHandle(process.hThread);
+  const size_t slash = program.find_last_of("\\/");
+  const std::string image = slash == std::string::npos ? program : program.substr(slash + 1);
   const DWORD start = GetTickCount();
   const DWORD waited = timeout_ms * WaitScale();
   HWND answered = NULL;
@@ -125,16 +157,26 @@ BoxedRun RunAndAnswer(const std::string& program, const std::string& working_dir
       run.exited = true;
       break;
     }
-    HWND box = FindMessageBox(process.dwProcessId);
+    NoteProcesses(image.c_str(), &run.processes);
+    DWORD owner = 0;
+    HWND box = FindMessageBoxOf(image.c_str(), &owner);
     // A box stays listed for a moment after OK; each one is counted once.
     if (box == NULL || box == answered) continue;
     run.boxes.push_back(ReadMessageBox(box));
+    run.boxes.back().pid = owner;
     PressOk(box);
     answered = box;
   }
   if (run.exited) {
     GetExitCodeProcess(process.hProcess, &run.exit_code);
   } else {
+    for (DWORD seen : run.processes) {
+      HANDLE other = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, seen);
+      if (other == NULL) continue;
+      TerminateProcess(other, 255);
+      WaitForSingleObject(other, 5000);
+      CloseHandle(other);
+    }
     TerminateProcess(process.hProcess, 255);
     WaitForSingleObject(process.hProcess, 5000);
   }

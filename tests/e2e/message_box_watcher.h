@@ -24,6 +24,9 @@ struct BoxContent {
   bool has_icon = false;  // some static control of the box holds an icon
   bool has_owner = false;
   RECT rect = {0, 0, 0, 0};  // screen rectangle, frame included
+  DWORD pid = 0;             // the process that showed it
+  // That process's peak commit so far (PeakPagefileUsage), 0 where unknown.
+  SIZE_T peak_commit = 0;
 };
 
 // One run of a program that is expected to end with message boxes.
@@ -32,6 +35,8 @@ struct BoxedRun {
   std::vector<BoxContent> boxes;   // every box seen, in order; each was answered with OK
   bool exited = false;             // the process ended within the time limit
   DWORD exit_code = STILL_ACTIVE;  // valid when exited
+  DWORD pid = 0;                   // the process started
+  std::vector<DWORD> processes;    // every process of its file name seen, each once
 };
 
 // Returns a visible top-level dialog window (class #32770) of process pid, or
@@ -51,16 +56,19 @@ BoxContent ReadMessageBox(HWND box);
 // button or the request could not be posted.
 bool PressOk(HWND box);
 
-// Starts program (a full path) in working_dir, answers each message box it
-// shows with OK after reading it, and waits for it to end. After timeout_ms
+// Starts program (a full path) in working_dir, answers each message box that
+// a process of its file name shows with OK after reading it (the program may
+// start itself again), and waits for the one started to end. After timeout_ms
 // (times the whole number in ORVANE_WAIT_SCALE, where a machine starts such a
 // program slowly: 32-bit Wine under emulation) without an exit the process is
 // terminated and exited stays false. The
 // program gets environment (a block as CreateProcessA takes it: NAME=value
 // strings, each with its terminator, then one more), or this process's own
-// environment when it is null.
+// environment when it is null; and token (a primary token, for
+// CreateProcessAsUserA), or this process's own when it is null. At the time
+// limit every process of the file name seen is ended.
 BoxedRun RunAndAnswer(const std::string& program, const std::string& working_dir, DWORD timeout_ms,
-                      const char* environment = NULL);
+                      const char* environment = NULL, HANDLE token = NULL);
 
 // Full path of a file in the folder of the running executable.
 std::string BesideThisProgram(const char* file_name);

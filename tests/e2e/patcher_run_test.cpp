@@ -46,6 +46,11 @@ struct InstallFolder {
   const char* config_after;   // kMissing: the run must leave none
 };
 
+// The token a row starts the patcher with. Wine 8 starts every program with an
+// administrator's full token and Wine 10 with the limited one, as Windows does
+// under UAC; each holds the other as its linked token.
+enum class Start { kAsThisProgram, kLimited, kFull };
+
 struct PatcherRun {
   const char* name;
   bool installed;  // the product's record exists
@@ -58,6 +63,7 @@ struct PatcherRun {
   // One of the runs that show each message, the registry view and the DLL
   // search of the shipped program: the ones that depend on its bitness.
   bool shipped = false;
+  Start start = Start::kAsThisProgram;
 };
 
 // The planted DLL's mark (tests/planted), in the tree: a file it creates there
@@ -159,6 +165,47 @@ class UxthemeNativeFirst {
   bool made_ = false;
   bool under_wine_ = false;
 };
+
+bool UnderWine() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != NULL && GetProcAddress(ntdll, "wine_get_version") != NULL;
+}
+
+TOKEN_ELEVATION_TYPE ElevationType(HANDLE token) {
+  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+  DWORD size = 0;
+  GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size);
+  return type;
+}
+
+// A primary token of the type wanted: this program's own, or the one linked
+// to it. Null, with the reason in *why, where neither is of that type.
+HANDLE StartToken(TOKEN_ELEVATION_TYPE wanted, std::string* why) {
+  HANDLE own = NULL;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY,
+                        &own)) {
+    *why = "this program's token cannot be opened";
+    return NULL;
+  }
+  HANDLE source = own;
+  TOKEN_LINKED_TOKEN linked = {NULL};
+  DWORD size = 0;
+  if (ElevationType(own) != wanted &&
+      GetTokenInformation(own, TokenLinkedToken, &linked, sizeof linked, &size)) {
+    source = linked.LinkedToken;
+  }
+  HANDLE primary = NULL;
+  if (ElevationType(source) != wanted ||
+      !DuplicateTokenEx(source, MAXIMUM_ALLOWED, NULL, SecurityImpersonation, TokenPrimary,
+                        &primary)) {
+    *why = "neither this program's token nor its linked one is of elevation type " +
+           std::to_string(wanted) + " (UAC off, or a linked token to be had only as SYSTEM)";
+    primary = NULL;
+  }
+  if (linked.LinkedToken != NULL) CloseHandle(linked.LinkedToken);
+  CloseHandle(own);
+  return primary;
+}
 
 // Every file and folder under root, by relative path, with what identifies
 // its state: attributes, size, last write and the content.
@@ -289,6 +336,29 @@ const std::vector<PatcherRun>& Scenarios() {
        true,
        false,
        true},
+      // A double-click: the relaunch with the runas verb shows the one box.
+      // Wine 8's runas gives a limited token again, so the relaunch must know
+      // itself as one by other means than its token.
+      {"started with an administrator's limited token: relaunched, and the relaunch updates",
+       true,
+       {{"App", 4, kUserConfig, kUserConfigUpdated}},
+       kSuccess,
+       false,
+       false,
+       false,
+       false,
+       true,
+       Start::kLimited},
+      {"started with an administrator's full token: runs in place",
+       true,
+       {{"App", 4, kUserConfig, kUserConfigUpdated}},
+       kSuccess,
+       false,
+       false,
+       false,
+       false,
+       false,
+       Start::kFull},
   };
   return scenarios;
 }
@@ -314,6 +384,15 @@ void RunScenario(const PatcherRun& s, const std::string& patcher) {
   if (s.installed) {
     Record record("Quendal", s.view64 ? KEY_WOW64_64KEY : testing_support::kPatcherView);
     record.MakeProduct(target_values);
+  }
+  HANDLE token = NULL;
+  if (s.start != Start::kAsThisProgram) {
+    // Windows would show its consent prompt, which no program can answer.
+    if (s.start == Start::kLimited && !UnderWine()) return;
+    std::string why;
+    token = StartToken(s.start == Start::kFull ? TokenElevationTypeFull : TokenElevationTypeLimited,
+                       &why);
+    ASSERT_NE(nullptr, token) << why;
   }
   std::string program = patcher;
   std::string working_dir = tree.root();
@@ -349,8 +428,10 @@ void RunScenario(const PatcherRun& s, const std::string& patcher) {
       hold.reset(new testing_support::FileHold(config, 0, false, 500));
       ASSERT_TRUE(hold->held());
     }
-    run = e2e::RunAndAnswer(program, working_dir, 20000, s.planted ? environment.c_str() : NULL);
+    run = e2e::RunAndAnswer(program, working_dir, 20000, s.planted ? environment.c_str() : NULL,
+                            token);
   }
+  if (token != NULL) CloseHandle(token);
 
   ASSERT_TRUE(run.started) << program;
   if (s.planted) {
@@ -367,6 +448,13 @@ void RunScenario(const PatcherRun& s, const std::string& patcher) {
   EXPECT_EQ(IDOK, box.buttons[0].id) << Describe(box);
   EXPECT_FALSE(box.has_icon) << Describe(box);
   EXPECT_FALSE(box.has_owner) << Describe(box);
+  if (s.start == Start::kLimited) {
+    EXPECT_NE(run.pid, box.pid) << "the box is the relaunch's";
+    EXPECT_EQ(2u, run.processes.size()) << "the patcher and its one relaunch";
+  } else if (s.start == Start::kFull) {
+    EXPECT_EQ(run.pid, box.pid);
+    EXPECT_EQ(1u, run.processes.size());
+  }
 
   std::set<std::string> expected_changes;
   for (const InstallFolder& t : s.targets) {
@@ -423,6 +511,31 @@ class EndToEndShipped : public PatcherTest {};
 
 TEST_F(EndToEndShipped, ShowsEachMessageReadsThe32BitViewAndLoadsNoPlantedDll) {
   RunScenarios([](const PatcherRun& s) { return s.shipped; });
+}
+
+// The shipped program keeps nothing of a target once it is done: its peak
+// memory, read at its box, is the same for a record of 10 targets as for one
+// of 2,000. Every target names one installation, so after the first update
+// the writes change nothing and the run stays short.
+TEST_F(EndToEndShipped, PeakMemoryStaysFlatAsTheRecordGrows) {
+  const std::string patcher = e2e::PatcherUnderTest(PATCHER_EXE);
+  testing_support::TempTree tree;
+  tree.MakeInstall("App", AllSkins());
+  SIZE_T peak[2] = {0, 0};
+  const size_t counts[2] = {10, 2000};
+  for (int k = 0; k < 2; ++k) {
+    testing_support::RemoveVarnexKey();
+    Record record("Quendal");
+    record.MakeProduct(std::vector<std::string>(counts[k], tree.Path("App")));
+    e2e::BoxedRun run = e2e::RunAndAnswer(patcher, tree.root(), 60000);
+    ASSERT_EQ(1u, run.boxes.size()) << counts[k] << " targets";
+    EXPECT_EQ(kSuccess, run.boxes[0].text) << counts[k] << " targets";
+    peak[k] = run.boxes[0].peak_commit;
+  }
+  ASSERT_NE(0u, peak[0]) << "no memory counters for the patcher";
+  // A config path kept per target would add most of a megabyte.
+  EXPECT_LT(peak[1], peak[0] + 64 * 1024)
+      << peak[0] << " bytes for 10 targets, " << peak[1] << " for 2,000";
 }
 
 }  // namespace
