@@ -94,9 +94,10 @@ struct Token {
   Shell shell;
 };
 Token g_token;
+// cppcheck sees no use of a member read through a map's iterator.
 struct OpenToken {
-  bool own;  // of GetCurrentProcess()
-  DWORD access;
+  bool own;      // cppcheck-suppress unusedStructMember ; of GetCurrentProcess()
+  DWORD access;  // cppcheck-suppress unusedStructMember
 };
 std::map<HANDLE, OpenToken> g_open_tokens;  // opened and not yet closed
 std::string g_changes;                      // each change: "value own-token;"
