@@ -8,9 +8,12 @@
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
   if (reason != DLL_PROCESS_ATTACH) return TRUE;
-  char mark[MAX_PATH];
-  DWORD length = GetEnvironmentVariableA("ORVANE_PLANTED_MARK", mark, sizeof mark);
-  if (length == 0 || length >= sizeof mark) return TRUE;
+  // Wide: Wine 8's GetEnvironmentVariableA cuts a value short by as many
+  // characters as its multibyte ones have extra bytes (measured at 936 under
+  // a Chinese folder), and the mark would land beside its path.
+  wchar_t mark[MAX_PATH];
+  DWORD length = GetEnvironmentVariableW(L"ORVANE_PLANTED_MARK", mark, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return TRUE;
   char dll[MAX_PATH] = "?";
   char program[MAX_PATH] = "?";
   GetModuleFileNameA(self, dll, sizeof dll);
@@ -18,7 +21,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
   char line[2 * MAX_PATH + 8];
   int size = wsprintfA(line, "%s in %s\r\n", dll, program);
   // Appended, and shared, so that every process that loads it adds its line.
-  HANDLE file = CreateFileA(mark, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+  HANDLE file = CreateFileW(mark, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
   if (file == INVALID_HANDLE_VALUE) return TRUE;
   DWORD written = 0;
