@@ -44,6 +44,10 @@ TEST_F(CodePageMalformedRecord, EachRecordGivesItsRunResultAndFilesUnderAChinese
   wchar_t previous[MAX_PATH] = {0};
   DWORD had = GetEnvironmentVariableW(L"TMP", previous, MAX_PATH);
   ASSERT_TRUE(SetEnvironmentVariableA("TMP", temporary.c_str()));
+  {
+    testing_support::TempTree inside;
+    EXPECT_EQ(0u, inside.root().find(temporary + "\\")) << "the trees are made elsewhere";
+  }
   CheckEachScenario();
   SetEnvironmentVariableW(L"TMP", had != 0 ? previous : NULL);
 }
