@@ -168,7 +168,7 @@ teardown_file() {
 setup() {
   bats_load_library bats-support
   root="$(cd "$BATS_TEST_DIRNAME/.." && pwd)"
-  all="wine32:i386 * osslsigncode openssl locales clang-format cppcheck shellcheck bats bats-support bats-assert g++ make"
+  all="wine32:i386 * osslsigncode openssl locales clang-format cppcheck shellcheck bats bats-support bats-assert g++ make g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev"
   add_i386="sudo dpkg --add-architecture i386"
   update="sudo apt-get update -q"
   install="sudo apt-get install -y -qq --no-install-recommends"
@@ -182,7 +182,7 @@ setup() {
   emulation="$probe
 $add_i386
 $update
-$install *$all g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev qemu-user-static
+$install *$all qemu-user-static
 sudo mount -t binfmt_misc binfmt_misc $work/binfmt
 sudo tee $work/binfmt/register
 $probe"

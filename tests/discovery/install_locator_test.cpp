@@ -137,7 +137,8 @@ TEST_F(ProductLookup, MissingParentKeyOrNullArgumentFindsNothing) {
 }
 
 // A record that exists only in the 64-bit view is not found, as a 32-bit
-// program on 64-bit Windows sees it; the same record in the 32-bit view is.
+// program on 64-bit Windows sees it; the same record in the 32-bit view alone
+// is, also by a 64-bit program, which without the view flag would see none.
 TEST_F(ProductLookup, RecordOnlyInThe64BitViewIsNotFound) {
   if (testing_support::HasOneRegistryView()) GTEST_SKIP() << testing_support::kOneViewSkip;
   ASSERT_TRUE(testing_support::SeesBothRegistryViews());
@@ -157,6 +158,7 @@ TEST_F(ProductLookup, RecordOnlyInThe64BitViewIsNotFound) {
     EXPECT_EQ(0, locator.Run(TargetRecorder::Callback, &recorder));
     EXPECT_TRUE(recorder.calls.empty());
   }
+  testing_support::RemoveVarnexKey(KEY_WOW64_64KEY);
   Record record32("Product", KEY_WOW64_32KEY);
   record32.MakeProduct({"C:\\App32"});
   EXPECT_EQ(1, locator.Run(TargetRecorder::Callback, &recorder));

@@ -17,20 +17,4 @@ UINT_PTR NextHandleValue() {
   return highest;
 }
 
-HeapUse BusyHeap() {
-  HANDLE heap = GetProcessHeap();
-  HeapUse use = {0, 0};
-  HeapLock(heap);
-  PROCESS_HEAP_ENTRY entry;
-  entry.lpData = NULL;
-  while (HeapWalk(heap, &entry)) {
-    if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) {
-      ++use.blocks;
-      use.bytes += entry.cbData;
-    }
-  }
-  HeapUnlock(heap);
-  return use;
-}
-
 }  // namespace proof

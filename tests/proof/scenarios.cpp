@@ -13,6 +13,8 @@ namespace proof {
 using testing_support::kMissing;
 using testing_support::kUntouchedConfig;
 
+const char kSkinsUnderMaxPath[] = "<the skins probed under MAX_PATH characters>";
+
 namespace {
 
 std::string Sz(const std::string& text) { return text + std::string(1, '\0'); }
@@ -25,7 +27,6 @@ std::string Dword(DWORD value) { return std::string(reinterpret_cast<char*>(&val
 
 const std::vector<MalformedScenario>& MalformedScenarios() {
   const std::string full = testing_support::UpdatedConfig(testing_support::kAllSkins);
-  const std::string bare = testing_support::UpdatedConfig(0);
   // Target0 names A; Target1 names B, which holds a user's file that stays
   // as it was whenever the walk must not reach it.
   const RecordValue a = {"Target0", REG_SZ, Sz("@\\A")};
@@ -142,20 +143,21 @@ const std::vector<MalformedScenario>& MalformedScenarios() {
        {a_none},
        -1,
        {}},
-      // At the MAX_PATH boundary: probe paths up to 259 characters find the
-      // skins; a config path of 259 is written (its skin probes of 265 fail);
-      // a config path of 260 is refused before anything is touched.
-      {"folder of 238 characters",
+      // At the MAX_PATH boundary: a config path of 259 bytes is written, one
+      // of 260 refused before anything is touched. A skin is found while its
+      // probe path is under 260 characters: 238's always, 244's (265 bytes)
+      // only where the root's multibyte characters make them short enough.
+      {"folder of 238 bytes",
        {count(1), first(REG_SZ, Sz("@\\#238"))},
-       {{"@\\#238", false, full}},
+       {{"@\\#238", false, kSkinsUnderMaxPath}},
        1,
        {}},
-      {"folder of 244 characters",
+      {"folder of 244 bytes",
        {count(1), first(REG_SZ, Sz("@\\#244"))},
-       {{"@\\#244", false, bare}},
-       -1,
+       {{"@\\#244", false, kSkinsUnderMaxPath}},
+       1,
        {}},
-      {"folder of 245 characters",
+      {"folder of 245 bytes",
        {count(2), first(REG_SZ, Sz("@\\#245")), b},
        {{"@\\#245", true, kUntouchedConfig}, b_kept},
        -1,
@@ -184,6 +186,23 @@ std::string Expand(const char* pattern, const std::string& root) {
     }
   }
   return text;
+}
+
+// The scenario as its tree's root decides it (kSkinsUnderMaxPath).
+MalformedScenario ForRoot(MalformedScenario scenario, const std::string& root) {
+  const std::vector<std::string>& skins = testing_support::AllSkins();
+  for (Install& install : scenario.installs) {
+    if (install.expected != kSkinsUnderMaxPath) continue;
+    const std::string folder = Expand(install.folder, root);
+    unsigned found = 0;
+    for (size_t k = 0; k < skins.size(); ++k) {
+      if (testing_support::Widen(folder + "\\Bin\\Res\\" + skins[k]).size() < MAX_PATH)
+        found |= 1u << k;
+    }
+    install.expected = testing_support::UpdatedConfig(found);
+    if (found != testing_support::kAllSkins) scenario.result = kRunFailed;
+  }
+  return scenario;
 }
 
 void BuildScenario(const MalformedScenario& scenario, const testing_support::TempTree& tree) {
@@ -227,9 +246,10 @@ void BuildScenario(const MalformedScenario& scenario, const testing_support::Tem
 
 void ForEachScenario(
     const std::function<void(const MalformedScenario&, const testing_support::TempTree&)>& body) {
-  for (const MalformedScenario& scenario : MalformedScenarios()) {
+  for (const MalformedScenario& row : MalformedScenarios()) {
     testing_support::RemoveVarnexKey();
     testing_support::TempTree tree;
+    const MalformedScenario scenario = ForRoot(row, tree.root());
     BuildScenario(scenario, tree);
     body(scenario, tree);
   }

@@ -16,7 +16,7 @@ namespace proof {
 
 // A registry value of the record. In texts, '@' stands for the test's tree
 // root ('^' for its drive, '%' for the rest), "#N" for 'd's up to a length of
-// N and "~N" for 'x's up to N.
+// N bytes and "~N" for 'x's up to N bytes.
 struct RecordValue {
   const char* name;
   DWORD type;
@@ -30,6 +30,11 @@ struct Install {
   bool poisoned;  // holds a user's config.ini before the run
   std::string expected;
 };
+
+// An Install's expected config that its tree's root decides: the one the
+// skins give whose probe paths are under MAX_PATH characters. A skin not
+// found fails the run (-1); the scenario's result is the one with all found.
+extern const char kSkinsUnderMaxPath[];
 
 struct MalformedScenario {
   const char* name;
