@@ -344,7 +344,7 @@ setup: installing *openssl" native "" build
   "$probe
 $add_i386
 $update
-$install *$all g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev qemu-user-static
+$install *$all qemu-user-static
 sudo tee $work/binfmt/register
 $probe" \
   "setup: installing *qemu-user-static
