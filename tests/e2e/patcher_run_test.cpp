@@ -486,13 +486,19 @@ std::string LeftOutHere(const PatcherRun& s) {
   return why;
 }
 
-// Runs the rows of the table that `chosen` picks, against the patcher under test.
-void RunScenarios(bool (*chosen)(const PatcherRun&)) {
+// The patcher under test, recorded in the test's report as "patcher": the
+// signed release's check counts the tests that ran it. GoogleTest's XML report
+// holds its properties in UTF-8; the kit's folder may have any name.
+std::string RecordedPatcher() {
   const std::string patcher = e2e::PatcherUnderTest(PATCHER_EXE);
-  // GoogleTest's XML report holds its properties in UTF-8; the kit's folder
-  // may have any name.
   ::testing::Test::RecordProperty(
       "patcher", testing_support::Narrow(testing_support::Widen(patcher), CP_UTF8));
+  return patcher;
+}
+
+// Runs the rows of the table that `chosen` picks, against the patcher under test.
+void RunScenarios(bool (*chosen)(const PatcherRun&)) {
+  const std::string patcher = RecordedPatcher();
   std::string left_out;
   for (const PatcherRun& s : Scenarios()) {
     if (!chosen(s)) continue;
@@ -530,7 +536,7 @@ TEST_F(EndToEndShipped, ShowsEachMessageReadsThe32BitViewAndLoadsNoPlantedDll) {
 // of 2,000. Every target names one installation, so after the first update
 // the writes change nothing and the run stays short.
 TEST_F(EndToEndShipped, PeakMemoryStaysFlatAsTheRecordGrows) {
-  const std::string patcher = e2e::PatcherUnderTest(PATCHER_EXE);
+  const std::string patcher = RecordedPatcher();
   testing_support::TempTree tree;
   tree.MakeInstall("App", AllSkins());
   SIZE_T peak[2] = {0, 0};
