@@ -551,8 +551,12 @@ TEST_F(EndToEndShipped, PeakMemoryStaysFlatAsTheRecordGrows) {
     peak[k] = run.boxes[0].peak_commit;
   }
   ASSERT_NE(0u, peak[0]) << "no memory counters for the patcher";
-  // A config path kept per target would add most of a megabyte.
-  EXPECT_LT(peak[1], peak[0] + 64 * 1024)
+  // Less than 128 bytes for each target added. A config path kept per target
+  // is twice that (MAX_PATH bytes); Wine's own heap, with the box's window,
+  // has varied by 120 KiB between two runs of the 64-bit build at code page
+  // 65001, well under the bound's 249 KiB.
+  const SIZE_T added = (counts[1] - counts[0]) * 128;
+  EXPECT_LT(peak[1], peak[0] + added)
       << peak[0] << " bytes for 10 targets, " << peak[1] << " for 2,000";
 }
 
