@@ -388,6 +388,33 @@ TEST_F(Virtualization, RelaunchedWhereElevationHelpsElseOnAndUnchangeableFailsBe
         << row.name;
     EXPECT_TRUE(g_open_tokens.empty()) << row.name << ": a token left open";
   }
+  // Every token the forwarders can describe, the unlikely ones included (an
+  // elevated token reported virtualized): a relaunch is asked exactly where
+  // the token is not elevated and is either an administrator's limited one
+  // or virtualized, and only a run that asked none reads the registry and
+  // shows a box.
+  const Elevation elevations[] = {Elevation::kFull, Elevation::kLimited, Elevation::kStandard,
+                                  Elevation::kSystem};
+  const State states[] = {State::kOff, State::kOn, State::kClassUnknown};
+  for (Elevation elevation : elevations) {
+    for (State state : states) {
+      const bool elevated = elevation == Elevation::kFull || elevation == Elevation::kSystem;
+      const bool asks = !elevated && (elevation == Elevation::kLimited || state == State::kOn);
+      g_token = {Open::kAny, state, false, elevation, Shell::kStarts};
+      g_open_tokens.clear();
+      g_shell.clear();
+      g_registry_opens = 0;
+      g_boxes.clear();
+      static char no_arguments[] = "";
+      const int exit_code = WinMain(GetModuleHandleA(NULL), NULL, no_arguments, SW_SHOWDEFAULT);
+      const std::string token = "elevation " + std::to_string(static_cast<int>(elevation)) +
+                                ", virtualization " + std::to_string(static_cast<int>(state));
+      EXPECT_EQ(0, exit_code) << token;
+      EXPECT_EQ(asks ? kAsked : "", g_shell) << token;
+      EXPECT_EQ(asks, g_boxes.empty()) << token;
+      EXPECT_EQ(asks, g_registry_opens == 0) << token;
+    }
+  }
 }
 
 }  // namespace
